@@ -1,0 +1,14 @@
+# Compile options every target of the project takes, through one interface
+# target instead of global flags.
+add_library(xsi_build_options INTERFACE)
+add_library(xsi::build_options ALIAS xsi_build_options)
+target_compile_features(xsi_build_options INTERFACE cxx_std_17)
+target_compile_options(xsi_build_options INTERFACE
+  $<BUILD_INTERFACE:-Wall -Wextra>
+  $<$<AND:$<BOOL:${XSI_WERROR}>,$<BUILD_INTERFACE:1>>:-Werror>)
+if(XSI_SANITIZE)
+  target_compile_options(xsi_build_options INTERFACE
+    $<BUILD_INTERFACE:-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined>)
+  target_link_options(xsi_build_options INTERFACE
+    $<BUILD_INTERFACE:-fsanitize=address,undefined>)
+endif()

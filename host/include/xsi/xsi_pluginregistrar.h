@@ -1,0 +1,26 @@
+// PluginRegistrar: what XSILoadPlugin fills in. Its name (SIObject::PutName)
+// is the plug-in's name.
+#pragma once
+
+#include "xsi_siobject.h"
+
+namespace XSI {
+
+class PluginItem : public SIObject {
+ public:
+  using SIObject::SIObject;
+};
+
+class PluginRegistrar : public SIObject {
+ public:
+  using SIObject::SIObject;
+  CStatus PutAuthor(const CString& author);
+  CStatus PutEmail(const CString& email);
+  CStatus PutURL(const CString& url);
+  CStatus PutVersion(long major, long minor);
+  // Registers a command; the host then looks up the exports
+  // <name>_Init and <name>_Execute in the plug-in.
+  PluginItem RegisterCommand(const CString& name, const CString& scriptName);
+};
+
+}  // namespace XSI

@@ -1,0 +1,93 @@
+// CValue: the SDK's variant (empty, int, float, double, bool, text, array,
+// reference) and CValueArray, the positional argument list of commands.
+//
+// Conversions between kinds never fail; they follow the host's table in
+// docs/commands.md ("Value conversions"). In short: numbers truncate toward
+// zero when read as int, text is parsed as a number when read as a number,
+// empty reads as 0, false or "", and anything unparsable reads as 0.
+#pragma once
+
+#include <vector>
+
+#include "xsi_ref.h"
+#include "xsi_string.h"
+
+namespace XSI {
+
+class CValue;
+
+class CValueArray {
+ public:
+  explicit CValueArray(long size = 0);
+  CValueArray(const CValueArray&);
+  CValueArray(CValueArray&&) noexcept;
+  CValueArray& operator=(const CValueArray&);
+  CValueArray& operator=(CValueArray&&) noexcept;
+  ~CValueArray();
+
+  long GetCount() const;
+  void Add(const CValue& value);
+  void Clear();
+  void Resize(long size);
+  // An index outside 0..GetCount()-1 gives an empty value; writing to it
+  // changes nothing in the array.
+  CValue& operator[](long index);
+  const CValue& operator[](long index) const;
+
+ private:
+  std::vector<CValue> items_;
+};
+
+class CValue {
+ public:
+  enum DataType { siEmpty = 0, siInt4, siFloat, siDouble, siBool, siString, siArray, siRef };
+
+  CValue() = default;
+  CValue(int v) : type_(siInt4), i_(v) {}                      // NOLINT
+  CValue(long v) : type_(siInt4), i_(static_cast<int>(v)) {}   // NOLINT
+  CValue(float v) : type_(siFloat), f_(v) {}                   // NOLINT
+  CValue(double v) : type_(siDouble), d_(v) {}                 // NOLINT
+  CValue(bool v) : type_(siBool), b_(v) {}                     // NOLINT
+  CValue(const wchar_t* v) : type_(siString), s_(v) {}         // NOLINT
+  CValue(const CString& v) : type_(siString), s_(v) {}         // NOLINT
+  CValue(const CRef& v) : type_(siRef), ref_(v) {}             // NOLINT
+  CValue(const CValueArray& v) : type_(siArray), a_(v) {}      // NOLINT
+
+  DataType GetType() const { return type_; }
+  bool IsEmpty() const { return type_ == siEmpty; }
+  // Name of the kind: "empty", "int", "float", "double", "bool", "text",
+  // "array", "ref".
+  const wchar_t* GetTypeName() const;
+
+  CString GetAsText() const;
+  int GetAsInt() const;
+  float GetAsFloat() const;
+  double GetAsDouble() const;
+  bool GetAsBool() const;
+  CRef GetAsRef() const;
+  CValueArray GetAsArray() const;
+
+  operator int() const { return GetAsInt(); }              // NOLINT
+  operator long() const { return GetAsInt(); }             // NOLINT
+  operator float() const { return GetAsFloat(); }          // NOLINT
+  operator double() const { return GetAsDouble(); }        // NOLINT
+  operator bool() const { return GetAsBool(); }            // NOLINT
+  operator CString() const { return GetAsText(); }         // NOLINT
+  operator CRef() const { return GetAsRef(); }             // NOLINT
+  operator CValueArray() const { return GetAsArray(); }    // NOLINT
+
+  // Same kind and same content (arrays element by element).
+  bool IsSame(const CValue& other) const;
+
+ private:
+  DataType type_ = siEmpty;
+  int i_ = 0;
+  float f_ = 0.0f;
+  double d_ = 0.0;
+  bool b_ = false;
+  CString s_;
+  CRef ref_;
+  CValueArray a_;
+};
+
+}  // namespace XSI

@@ -1,0 +1,384 @@
+#include "plugin_loader.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <system_error>
+
+#include <xsi_plugin.h>
+
+#include "runtime.h"
+
+namespace host {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Verbose severity for the loader's own progress lines.
+constexpr int kVerbose = 16;
+
+class DlOpener : public LibraryOpener {
+ public:
+  void* Open(const std::string& path, std::string& error) override {
+    // A name without a slash would send dlopen searching the system's
+    // library path instead of opening the file the caller named.
+    const std::string target = path.find('/') == std::string::npos ? "./" + path : path;
+    void* library = dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+      const char* why = dlerror();
+      error = why ? why : "unknown error";
+    }
+    return library;
+  }
+  void* Symbol(void* library, const char* name) override {
+    dlerror();
+    return dlsym(library, name);
+  }
+  void Close(void* library) override { dlclose(library); }
+};
+
+CString Text(const std::string& utf8) { return FromUtf8(utf8); }
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+// One command a plug-in registered, shared between the PluginManager and
+// the CommandDef::run closure living in the runtime's registry.
+struct Binding {
+  std::string plugin;  // for messages: "plug-in 'Name'"
+  CString command;
+  std::uint64_t commandId = 0;
+  XSI::CommandCallbackFn init = nullptr;
+  XSI::CommandCallbackFn execute = nullptr;
+  bool initDone = false;  // _Init was called (successfully or not)
+  bool initOk = false;
+  bool loaded = true;  // false once the library is closed
+};
+
+struct Plugin {
+  std::string path;
+  std::string canonical;
+  std::string name;   // for messages: "plug-in 'Echo' (path)"
+  std::string owner;  // the plug-in's own name, or the file's stem
+  void* library = nullptr;
+  std::uint64_t registrarId = 0;
+  XSI::UnloadPluginFn unload = nullptr;
+  std::vector<std::shared_ptr<Binding>> commands;
+};
+
+std::string CanonicalPath(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::path(path), ec);
+  return ec ? path : p.string();
+}
+
+template <typename Fn>
+Fn ToFunction(void* symbol) {
+  return reinterpret_cast<Fn>(symbol);
+}
+
+}  // namespace
+
+struct PluginManager::Impl {
+  Runtime& rt;
+  std::unique_ptr<LibraryOpener> opener;
+  std::vector<Plugin> plugins;  // load order
+
+  Impl(Runtime& runtime, std::unique_ptr<LibraryOpener> o) : rt(runtime), opener(std::move(o)) {}
+
+  void Error(const std::string& text) { rt.Error(Text(text)); }
+
+  // Calls a plug-in callback; any exception stops here, named.
+  CStatus Guarded(const std::string& plugin, const std::string& callback,
+                  const std::function<CStatus()>& call) {
+    try {
+      return call();
+    } catch (const std::exception& e) {
+      Error(plugin + ": " + callback + " threw an exception: " + e.what());
+    } catch (...) {
+      Error(plugin + ": " + callback + " threw an exception");
+    }
+    return CStatus::Fail;
+  }
+
+  bool IsLoaded(const std::string& canonical) const {
+    return std::any_of(plugins.begin(), plugins.end(),
+                       [&](const Plugin& p) { return p.canonical == canonical; });
+  }
+
+  CStatus Load(const std::string& path);
+  CStatus CheckCommands(const Plugin& plugin, const RegistrarRecord& record);
+  CStatus BindCommands(Plugin& plugin, const RegistrarRecord& record);
+  CStatus Register(Plugin& plugin);
+  void Abandon(Plugin& plugin, bool callUnload);
+  void Unload(Plugin& plugin);
+
+  CStatus EnsureDefined(Binding& b);
+  CStatus Run(Binding& b, const CValueArray& args, CValue& out);
+};
+
+// ---- definition and runs ------------------------------------------------------
+
+CStatus PluginManager::Impl::EnsureDefined(Binding& b) {
+  if (b.initDone) return b.initOk ? CStatus::OK : CStatus::Fail;
+  CommandDef* def = rt.CommandById(b.commandId);
+  if (!def) return CStatus::Fail;
+  // Marked first: an _Init that runs its own command must not recurse.
+  b.initDone = true;
+  def->arguments.clear();
+  const std::string callback = ToUtf8(b.command) + "_Init";
+  const std::uint64_t ctxId = rt.NewContext(CRef(XSI::siRefKind::Command, b.commandId)).id;
+  CRef ctx(XSI::siRefKind::Context, ctxId);
+  CStatus st = Guarded(b.plugin, callback, [&] { return b.init(ctx); });
+  rt.DropContext(ctxId);
+  if (!st.Succeeded()) {
+    if (CommandDef* again = rt.CommandById(b.commandId)) again->arguments.clear();
+    Error(b.plugin + ": " + callback + " failed (status " + std::to_string(st.GetCode()) +
+          "); command " + Quoted(ToUtf8(b.command)) + " is not usable");
+    return CStatus::Fail;
+  }
+  b.initOk = true;
+  return CStatus::OK;
+}
+
+CStatus PluginManager::Impl::Run(Binding& b, const CValueArray& args, CValue& out) {
+  const std::string name = ToUtf8(b.command);
+  if (!b.loaded) {
+    Error(name + ": its plug-in is no longer loaded");
+    return CStatus::Fail;
+  }
+  if (!EnsureDefined(b).Succeeded()) return CStatus::Fail;
+  const CommandDef* def = rt.CommandById(b.commandId);
+  if (!def) return CStatus::Fail;
+
+  const long takes = static_cast<long>(def->arguments.size());
+  if (args.GetCount() > takes) {
+    Error(name + ": too many arguments: got " + std::to_string(args.GetCount()) + ", takes " +
+          std::to_string(takes));
+    return CStatus::Fail;
+  }
+  CValueArray full(args);
+  for (long i = args.GetCount(); i < takes; ++i) full.Add(def->arguments[i].defaultValue);
+
+  ContextRecord& record = rt.NewContext(CRef(XSI::siRefKind::Command, b.commandId));
+  record.attributes[L"Arguments"] = CValue(full);
+  const std::uint64_t ctxId = record.id;
+  CRef ctx(XSI::siRefKind::Context, ctxId);
+  CStatus st = Guarded(b.plugin, name + "_Execute", [&] { return b.execute(ctx); });
+
+  if (ContextRecord* after = rt.FindContext(ctxId)) {
+    auto it = after->attributes.find(L"ReturnValue");
+    if (it != after->attributes.end()) out = it->second;
+  }
+  rt.DropContext(ctxId);
+  return st;
+}
+
+// ---- loading -------------------------------------------------------------------
+
+CStatus PluginManager::Impl::CheckCommands(const Plugin& plugin, const RegistrarRecord& record) {
+  std::set<CString> seen;
+  for (const auto& [name, scriptName] : record.commands) {
+    (void)scriptName;
+    const std::string cmd = ToUtf8(name);
+    if (name.IsEmpty()) {
+      Error(plugin.name + ": registers a command with an empty name");
+      return CStatus::Fail;
+    }
+    if (!seen.insert(name).second) {
+      Error(plugin.name + ": registers command " + Quoted(cmd) + " twice");
+      return CStatus::Fail;
+    }
+    if (const CommandDef* taken = rt.FindCommand(name)) {
+      Error(plugin.name + ": cannot register command " + Quoted(cmd) +
+            ": the name is already taken by " + Quoted(ToUtf8(taken->owner)));
+      return CStatus::Fail;
+    }
+  }
+  return CStatus::OK;
+}
+
+CStatus PluginManager::Impl::BindCommands(Plugin& plugin, const RegistrarRecord& record) {
+  for (const auto& entry : record.commands) {
+    auto b = std::make_shared<Binding>();
+    b->plugin = plugin.name;
+    b->command = entry.first;
+    const std::string cmd = ToUtf8(entry.first);
+    for (const char* suffix : {"_Init", "_Execute"}) {
+      const std::string symbol = cmd + suffix;
+      void* fn = opener->Symbol(plugin.library, symbol.c_str());
+      if (!fn) {
+        Error(plugin.name + ": registers command " + Quoted(cmd) + " but does not export " +
+              symbol);
+        return CStatus::Fail;
+      }
+      (suffix[1] == 'I' ? b->init : b->execute) = ToFunction<XSI::CommandCallbackFn>(fn);
+    }
+    plugin.commands.push_back(std::move(b));
+  }
+  return CStatus::OK;
+}
+
+// Registers the bound commands; CheckCommands made sure the names are free.
+CStatus PluginManager::Impl::Register(Plugin& plugin) {
+  const RegistrarRecord* record = rt.FindRegistrar(plugin.registrarId);
+  for (auto& b : plugin.commands) {
+    CommandDef def;
+    def.name = b->command;
+    def.scriptName = b->command;
+    if (record) {
+      for (const auto& [name, scriptName] : record->commands) {
+        if (name == b->command && !scriptName.IsEmpty()) def.scriptName = scriptName;
+      }
+    }
+    def.owner = Text(plugin.owner);
+    Impl* self = this;
+    std::shared_ptr<Binding> binding = b;
+    def.run = [self, binding](const CValueArray& args, CValue& out) {
+      return self->Run(*binding, args, out);
+    };
+    if (!rt.RegisterCommand(std::move(def)).Succeeded()) {
+      Error(plugin.name + ": cannot register command " + Quoted(ToUtf8(b->command)));
+      return CStatus::Fail;
+    }
+    if (const CommandDef* made = rt.FindCommand(b->command)) b->commandId = made->id;
+  }
+  return CStatus::OK;
+}
+
+void PluginManager::Impl::Abandon(Plugin& plugin, bool callUnload) {
+  for (auto& b : plugin.commands) {
+    if (b->commandId != 0) rt.UnregisterCommand(b->command);
+    b->loaded = false;
+  }
+  if (callUnload && plugin.unload) {
+    const XSI::PluginRegistrar registrar(CRef(XSI::siRefKind::Registrar, plugin.registrarId));
+    Guarded(plugin.name, "XSIUnloadPlugin", [&] { return plugin.unload(registrar); });
+  }
+  if (plugin.registrarId != 0) rt.DropRegistrar(plugin.registrarId);
+  if (plugin.library) opener->Close(plugin.library);
+  plugin.library = nullptr;
+}
+
+CStatus PluginManager::Impl::Load(const std::string& path) {
+  Plugin plugin;
+  plugin.path = path;
+  plugin.canonical = CanonicalPath(path);
+  plugin.name = "plug-in " + Quoted(path);
+  if (IsLoaded(plugin.canonical)) {
+    Error(plugin.name + " is already loaded");
+    return CStatus::Fail;
+  }
+  std::string why;
+  plugin.library = opener->Open(path, why);
+  if (!plugin.library) {
+    Error("cannot load plug-in " + Quoted(path) + ": " + why);
+    return CStatus::Fail;
+  }
+  auto load = ToFunction<XSI::LoadPluginFn>(opener->Symbol(plugin.library, "XSILoadPlugin"));
+  plugin.unload = ToFunction<XSI::UnloadPluginFn>(opener->Symbol(plugin.library, "XSIUnloadPlugin"));
+  if (!load || !plugin.unload) {
+    Error(plugin.name + " does not export " + (load ? "XSIUnloadPlugin" : "XSILoadPlugin"));
+    Abandon(plugin, false);
+    return CStatus::Fail;
+  }
+
+  plugin.registrarId = rt.NewRegistrar(path).id;
+  XSI::PluginRegistrar registrar(CRef(XSI::siRefKind::Registrar, plugin.registrarId));
+  CStatus st = Guarded(plugin.name, "XSILoadPlugin", [&] { return load(registrar); });
+  if (!st.Succeeded()) {
+    Error(plugin.name + ": XSILoadPlugin failed (status " + std::to_string(st.GetCode()) + ")");
+    Abandon(plugin, false);
+    return CStatus::Fail;
+  }
+  const RegistrarRecord* record = rt.FindRegistrar(plugin.registrarId);
+  if (!record) {
+    Error(plugin.name + ": its registrar vanished during XSILoadPlugin");
+    Abandon(plugin, false);
+    return CStatus::Fail;
+  }
+  // From here on the plug-in is named as it calls itself, or by its file.
+  const RegistrarRecord snapshot = *record;
+  plugin.owner = snapshot.name.IsEmpty() ? fs::path(path).stem().string() : ToUtf8(snapshot.name);
+  if (!snapshot.name.IsEmpty()) plugin.name = "plug-in " + Quoted(plugin.owner) + " (" + path + ")";
+  if (!CheckCommands(plugin, snapshot).Succeeded() || !BindCommands(plugin, snapshot).Succeeded()) {
+    Abandon(plugin, true);
+    return CStatus::Fail;
+  }
+  if (!Register(plugin).Succeeded()) {
+    Abandon(plugin, true);
+    return CStatus::Fail;
+  }
+
+  std::string list;
+  for (const auto& b : plugin.commands) list += (list.empty() ? "" : ", ") + ToUtf8(b->command);
+  rt.Log(Text("loaded " + plugin.name + ", commands: " + (list.empty() ? "none" : list)), kVerbose);
+  plugins.push_back(std::move(plugin));
+  return CStatus::OK;
+}
+
+void PluginManager::Impl::Unload(Plugin& plugin) { Abandon(plugin, true); }
+
+// ---- PluginManager ---------------------------------------------------------------
+
+std::unique_ptr<LibraryOpener> MakeDlOpener() { return std::make_unique<DlOpener>(); }
+
+PluginManager::PluginManager(Runtime& runtime) : PluginManager(runtime, MakeDlOpener()) {}
+
+PluginManager::PluginManager(Runtime& runtime, std::unique_ptr<LibraryOpener> opener)
+    : impl_(std::make_unique<Impl>(runtime, std::move(opener))) {}
+
+PluginManager::~PluginManager() { UnloadAll(); }
+
+XSI::CStatus PluginManager::Load(const std::string& path) { return impl_->Load(path); }
+
+int PluginManager::LoadDirectory(const std::string& dir) {
+  std::error_code ec;
+  std::vector<std::string> files;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() != ".so") continue;
+    std::error_code typeEc;
+    if (!it->is_regular_file(typeEc) && !it->is_symlink(typeEc)) continue;
+    files.push_back(it->path().string());
+  }
+  if (ec) {
+    impl_->Error("cannot read plug-in folder " + Quoted(dir) + ": " + ec.message());
+    return 0;
+  }
+  std::sort(files.begin(), files.end());
+  int loaded = 0;
+  for (const auto& file : files) {
+    if (Load(file).Succeeded()) ++loaded;
+  }
+  return loaded;
+}
+
+void PluginManager::UnloadAll() {
+  auto& plugins = impl_->plugins;
+  while (!plugins.empty()) {
+    impl_->Unload(plugins.back());
+    plugins.pop_back();
+  }
+}
+
+std::vector<std::string> PluginManager::LoadedPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& p : impl_->plugins) paths.push_back(p.path);
+  return paths;
+}
+
+XSI::CStatus PluginManager::DefineAll() {
+  CStatus result;
+  for (auto& p : impl_->plugins) {
+    for (auto& b : p.commands) {
+      if (!impl_->EnsureDefined(*b).Succeeded()) result = CStatus::Fail;
+    }
+  }
+  return result;
+}
+
+}  // namespace host

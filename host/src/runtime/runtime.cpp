@@ -1,0 +1,171 @@
+#include "runtime.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace host {
+
+std::string ToUtf8(const CString& s) { return s.GetUtf8String(); }
+CString FromUtf8(const std::string& s) { return CString::FromUtf8(s); }
+
+std::string NormalisePath(const std::string& path) {
+  std::string out = path;
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
+Runtime& Runtime::Get() {
+  // Built on first use so plug-ins and the host share one instance through
+  // the SDK library, whatever the load order.
+  static Runtime runtime;
+  return runtime;
+}
+
+Runtime::Runtime() { RegisterHostCommands(*this); }
+
+void Runtime::Log(const CString& text, int severity) {
+  JournalEntry e;
+  e.kind = JournalEntry::Log;
+  e.name = text;
+  e.severity = severity;
+  journal_.Add(std::move(e));
+  // Copy first: a sink may add or remove sinks.
+  auto sinks = sinks_;
+  for (auto& [handle, sink] : sinks) sink(text, severity);
+}
+
+int Runtime::AddLogSink(LogSink sink) {
+  int handle = nextSink_++;
+  sinks_[handle] = std::move(sink);
+  return handle;
+}
+
+void Runtime::RemoveLogSink(int handle) { sinks_.erase(handle); }
+
+CStatus Runtime::RegisterCommand(CommandDef def) {
+  if (def.name.IsEmpty()) {
+    Error(L"cannot register a command without a name (from '" + def.owner + L"')");
+    return CStatus::InvalidArgument;
+  }
+  auto found = commands_.find(def.name);
+  if (found != commands_.end()) {
+    Error(L"cannot register command '" + def.name + L"' for '" + def.owner +
+          L"': it is already registered by '" + found->second->owner + L"'");
+    return CStatus::Fail;
+  }
+  def.id = NextId();
+  CString name = def.name;
+  commands_[name] = std::make_unique<CommandDef>(std::move(def));
+  return CStatus::OK;
+}
+
+const CommandDef* Runtime::FindCommand(const CString& name) const {
+  auto it = commands_.find(name);
+  return it == commands_.end() ? nullptr : it->second.get();
+}
+
+CommandDef* Runtime::FindCommand(const CString& name) {
+  auto it = commands_.find(name);
+  return it == commands_.end() ? nullptr : it->second.get();
+}
+
+CommandDef* Runtime::CommandById(std::uint64_t id) {
+  for (auto& [name, def] : commands_)
+    if (def->id == id) return def.get();
+  return nullptr;
+}
+
+bool Runtime::UnregisterCommand(const CString& name) { return commands_.erase(name) > 0; }
+
+std::vector<const CommandDef*> Runtime::Commands() const {
+  std::vector<const CommandDef*> out;
+  for (auto& [name, def] : commands_) out.push_back(def.get());
+  return out;
+}
+
+CStatus Runtime::Execute(const CString& name, const CValueArray& args, CValue& out) {
+  JournalEntry e;
+  e.kind = JournalEntry::Command;
+  e.name = name;
+  for (long i = 0; i < args.GetCount(); ++i) e.args.push_back(args[i]);
+  journal_.Add(std::move(e));
+  std::size_t entryIndex = journal_.Entries().size() - 1;
+
+  CommandDef* def = FindCommand(name);
+  if (!def || !def->run) {
+    Error(L"unknown command '" + name + L"'");
+    return CStatus::NotFound;
+  }
+  out = CValue();
+  CStatus status;
+  try {
+    // Copy the function: the command may unregister itself while it runs.
+    auto run = def->run;
+    status = run(args, out);
+  } catch (const std::bad_alloc&) {
+    Error(L"command '" + name + L"' ran out of memory");
+    status = CStatus::OutOfMemory;
+  } catch (const std::exception& ex) {
+    Error(L"command '" + name + L"' failed: " + FromUtf8(ex.what()));
+    status = CStatus::Fail;
+  } catch (...) {
+    Error(L"command '" + name + L"' failed with an unknown exception");
+    status = CStatus::Fail;
+  }
+  journal_.SetStatus(entryIndex, status);
+  return status;
+}
+
+ContextRecord& Runtime::NewContext(const CRef& source) {
+  std::uint64_t id = NextId();
+  ContextRecord& rec = contexts_[id];
+  rec.id = id;
+  rec.source = source;
+  return rec;
+}
+
+ContextRecord* Runtime::FindContext(std::uint64_t id) {
+  auto it = contexts_.find(id);
+  return it == contexts_.end() ? nullptr : &it->second;
+}
+
+void Runtime::DropContext(std::uint64_t id) { contexts_.erase(id); }
+
+RegistrarRecord& Runtime::NewRegistrar(const std::string& libraryPath) {
+  std::uint64_t id = NextId();
+  RegistrarRecord& rec = registrars_[id];
+  rec.id = id;
+  rec.libraryPath = libraryPath;
+  return rec;
+}
+
+RegistrarRecord* Runtime::FindRegistrar(std::uint64_t id) {
+  auto it = registrars_.find(id);
+  return it == registrars_.end() ? nullptr : &it->second;
+}
+
+void Runtime::DropRegistrar(std::uint64_t id) { registrars_.erase(id); }
+
+ClipRecord& Runtime::NewClip(const CString& name, const std::string& path,
+                             std::shared_ptr<const XSI::detail::ImageData> image) {
+  std::uint64_t id = NextId();
+  ClipRecord& rec = clips_[id];
+  rec.id = id;
+  rec.name = name;
+  rec.path = path;
+  rec.image = std::move(image);
+  return rec;
+}
+
+ClipRecord* Runtime::FindClip(std::uint64_t id) {
+  auto it = clips_.find(id);
+  return it == clips_.end() ? nullptr : &it->second;
+}
+
+void Runtime::ResetScene() {
+  scene_.Clear();
+  journal_.Clear();
+  clips_.clear();
+}
+
+}  // namespace host

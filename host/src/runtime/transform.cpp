@@ -1,0 +1,76 @@
+// Object transforms: scale, then rotate about x, y and z in that order, then
+// translate. Arithmetic is done in double so large scene coordinates keep
+// their float precision after the round trip.
+#include <cmath>
+
+#include "mesh.h"
+
+namespace host {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Vec3d {
+  double x, y, z;
+};
+
+Vec3d RotateX(Vec3d v, double deg) {
+  const double a = deg * kPi / 180.0, c = std::cos(a), s = std::sin(a);
+  return {v.x, v.y * c - v.z * s, v.y * s + v.z * c};
+}
+
+Vec3d RotateY(Vec3d v, double deg) {
+  const double a = deg * kPi / 180.0, c = std::cos(a), s = std::sin(a);
+  return {v.x * c + v.z * s, v.y, -v.x * s + v.z * c};
+}
+
+Vec3d RotateZ(Vec3d v, double deg) {
+  const double a = deg * kPi / 180.0, c = std::cos(a), s = std::sin(a);
+  return {v.x * c - v.y * s, v.x * s + v.y * c, v.z};
+}
+
+// R = Rz * Ry * Rx; zero angles are skipped so axis-aligned transforms stay
+// exact.
+Vec3d Rotate(const double rot[3], Vec3d v) {
+  if (rot[0] != 0.0) v = RotateX(v, rot[0]);
+  if (rot[1] != 0.0) v = RotateY(v, rot[1]);
+  if (rot[2] != 0.0) v = RotateZ(v, rot[2]);
+  return v;
+}
+
+Vec3 ToFloat(Vec3d v) {
+  return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
+}
+
+}  // namespace
+
+bool Transform::IsIdentity() const {
+  for (int i = 0; i < 3; ++i) {
+    if (pos[i] != 0.0 || rot[i] != 0.0 || scl[i] != 1.0) return false;
+  }
+  return true;
+}
+
+Vec3 Transform::ApplyPoint(Vec3 p) const {
+  const Vec3d scaled{p.x * scl[0], p.y * scl[1], p.z * scl[2]};
+  const Vec3d r = Rotate(rot, scaled);
+  return ToFloat({r.x + pos[0], r.y + pos[1], r.z + pos[2]});
+}
+
+Vec3 Transform::ApplyNormal(Vec3 n) const {
+  // Inverse transpose of the scale, written as |det| * S^-T (the cofactors)
+  // so a zero scale factor still gives a usable direction.
+  const double sx = scl[0], sy = scl[1], sz = scl[2];
+  const double sign = (sx * sy * sz) < 0.0 ? -1.0 : 1.0;
+  const Vec3d scaled{n.x * sy * sz * sign, n.y * sx * sz * sign, n.z * sx * sy * sign};
+  Vec3d r = Rotate(rot, scaled);
+  double len = std::sqrt(r.x * r.x + r.y * r.y + r.z * r.z);
+  if (len == 0.0) {
+    r = Rotate(rot, {n.x, n.y, n.z});
+    len = std::sqrt(r.x * r.x + r.y * r.y + r.z * r.z);
+    if (len == 0.0) return n;
+  }
+  return ToFloat({r.x / len, r.y / len, r.z / len});
+}
+
+}  // namespace host

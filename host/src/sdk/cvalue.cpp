@@ -1,0 +1,339 @@
+// CValue conversions and CValueArray. The table these functions implement is
+// in docs/values.md; every conversion is total (never fails, never throws on
+// odd input, never relies on undefined behaviour) and independent of the
+// process locale.
+#include "xsi_value.h"
+
+#include <array>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace XSI {
+
+// ---- CValueArray -------------------------------------------------------------
+
+CValueArray::CValueArray(long size) { Resize(size); }
+CValueArray::CValueArray(const CValueArray&) = default;
+CValueArray::CValueArray(CValueArray&&) noexcept = default;
+CValueArray& CValueArray::operator=(const CValueArray&) = default;
+CValueArray& CValueArray::operator=(CValueArray&&) noexcept = default;
+CValueArray::~CValueArray() = default;
+
+long CValueArray::GetCount() const { return static_cast<long>(items_.size()); }
+void CValueArray::Add(const CValue& value) { items_.push_back(value); }
+void CValueArray::Clear() { items_.clear(); }
+void CValueArray::Resize(long size) { items_.resize(size > 0 ? static_cast<std::size_t>(size) : 0); }
+
+namespace {
+
+// What an out-of-range index hands out. Reset on every such access, so a
+// caller that wrote to it last time still reads empty, and per thread, so
+// two threads poking outside their arrays do not share it.
+CValue& OutOfRangeScratch() {
+  thread_local CValue scratch;
+  scratch = CValue();
+  return scratch;
+}
+
+}  // namespace
+
+CValue& CValueArray::operator[](long index) {
+  if (index < 0 || index >= GetCount()) return OutOfRangeScratch();
+  return items_[static_cast<std::size_t>(index)];
+}
+
+const CValue& CValueArray::operator[](long index) const {
+  if (index < 0 || index >= GetCount()) return OutOfRangeScratch();
+  return items_[static_cast<std::size_t>(index)];
+}
+
+// ---- text parsing ------------------------------------------------------------
+
+namespace {
+
+bool IsSpace(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+// The text without surrounding white space, narrowed to ASCII. Any character
+// outside ASCII cannot be part of a number or a keyword, so it becomes a
+// byte no parser accepts.
+std::string TrimmedAscii(const CString& text) {
+  const std::wstring& w = text.Wide();
+  std::size_t begin = 0, end = w.size();
+  while (begin < end && IsSpace(w[begin])) ++begin;
+  while (end > begin && IsSpace(w[end - 1])) --end;
+  std::string out;
+  out.reserve(end - begin);
+  for (std::size_t i = begin; i < end; ++i) {
+    const wchar_t c = w[i];
+    out += (c > 0 && c < 0x80) ? static_cast<char>(c) : '\x01';
+  }
+  return out;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// std::from_chars takes no leading '+'; accept exactly one before a digit,
+// a '.' or a letter (so "+inf" works but "+-1" and "++1" do not).
+std::string_view StripPlus(std::string_view s) {
+  if (s.size() >= 2 && s[0] == '+' && s[1] != '+' && s[1] != '-') s.remove_prefix(1);
+  return s;
+}
+
+// Decimal order of magnitude of a number text that from_chars reported as out
+// of range ("1e999" -> 1000, "0.0001e-400" -> -403): positive means it
+// overflowed, otherwise it underflowed. The text is already known to be a
+// well-formed number without a leading '+'.
+long Magnitude(std::string_view s) {
+  std::size_t i = (!s.empty() && s[0] == '-') ? 1 : 0;
+  long mag = 0;
+  bool seenNonZero = false, afterPoint = false;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '.') {
+      afterPoint = true;
+      continue;
+    }
+    if (c < '0' || c > '9') break;
+    if (c != '0') seenNonZero = true;
+    if (!afterPoint && seenNonZero) ++mag;
+    if (afterPoint && !seenNonZero) --mag;
+  }
+  if (i >= s.size()) return mag;
+  std::string_view e = s.substr(i + 1);  // after the 'e'
+  const bool negative = !e.empty() && e[0] == '-';
+  if (!e.empty() && (e[0] == '-' || e[0] == '+')) e.remove_prefix(1);
+  long exp = 0;
+  auto [ptr, ec] = std::from_chars(e.data(), e.data() + e.size(), exp);
+  (void)ptr;
+  // Far beyond any double either way; keeps mag +- exp from overflowing.
+  constexpr long kHuge = LONG_MAX / 4;
+  if (ec == std::errc::result_out_of_range || exp > kHuge) exp = kHuge;
+  return negative ? mag - exp : mag + exp;
+}
+
+// The whole text as a decimal floating-point number ("3.7", "-1e2", ".5",
+// "nan", "inf"). Overflow gives +-inf, underflow +-0.
+bool ParseDouble(std::string_view s, double& out) {
+  s = StripPlus(s);
+  if (s.empty()) return false;
+  double value = 0.0;
+  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
+  if (ptr != s.data() + s.size()) return false;
+  if (ec == std::errc::result_out_of_range) {
+    const bool negative = s[0] == '-';
+    const double magnitude = Magnitude(s) > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    out = negative ? -magnitude : magnitude;
+    return true;
+  }
+  if (ec != std::errc()) return false;
+  out = value;
+  return true;
+}
+
+int ClampToInt(double d) {
+  if (std::isnan(d)) return 0;
+  const double t = std::trunc(d);
+  if (t <= static_cast<double>(INT_MIN)) return INT_MIN;
+  if (t >= static_cast<double>(INT_MAX)) return INT_MAX;
+  return static_cast<int>(t);
+}
+
+float NarrowToFloat(double d) {
+  // Out-of-range double -> float conversion is undefined; say what we mean.
+  if (std::isfinite(d) && std::fabs(d) > static_cast<double>(std::numeric_limits<float>::max()))
+    return d > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+  return static_cast<float>(d);
+}
+
+// The whole text as a decimal integer ("12", "-3", "+7"); out of int's range
+// clamps. False when the text is not of that form.
+bool ParseInt(std::string_view s, int& out) {
+  s = StripPlus(s);
+  if (s.empty()) return false;
+  long long value = 0;
+  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 10);
+  if (ptr != s.data() + s.size()) return false;
+  if (ec == std::errc::result_out_of_range) {
+    out = s[0] == '-' ? INT_MIN : INT_MAX;
+    return true;
+  }
+  if (ec != std::errc()) return false;
+  out = value < INT_MIN ? INT_MIN : value > INT_MAX ? INT_MAX : static_cast<int>(value);
+  return true;
+}
+
+int TextToInt(const CString& text) {
+  const std::string s = TrimmedAscii(text);
+  int i = 0;
+  if (ParseInt(s, i)) return i;
+  double d = 0.0;
+  if (ParseDouble(s, d)) return ClampToInt(d);
+  return 0;
+}
+
+double TextToDouble(const CString& text) {
+  double d = 0.0;
+  return ParseDouble(TrimmedAscii(text), d) ? d : 0.0;
+}
+
+bool TextToBool(const CString& text) {
+  const std::string s = Lower(TrimmedAscii(text));
+  if (s == "true" || s == "yes" || s == "on") return true;
+  if (s.empty() || s == "false" || s == "no" || s == "off") return false;
+  double d = 0.0;
+  return ParseDouble(s, d) && d != 0.0 && !std::isnan(d);
+}
+
+// ---- number formatting -------------------------------------------------------
+
+CString Widen(std::string_view s) {
+  std::wstring w(s.begin(), s.end());
+  return CString(std::move(w));
+}
+
+template <typename Real>
+CString RealToText(Real v) {
+  if (std::isnan(v)) return CString(L"nan");  // never "-nan"
+  std::array<char, 64> buf{};
+  auto [ptr, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+  if (ec != std::errc()) return CString();
+  return Widen(std::string_view(buf.data(), static_cast<std::size_t>(ptr - buf.data())));
+}
+
+CString IntToText(int v) {
+  std::array<char, 16> buf{};
+  auto [ptr, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+  (void)ec;
+  return Widen(std::string_view(buf.data(), static_cast<std::size_t>(ptr - buf.data())));
+}
+
+bool SameReal(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+}  // namespace
+
+// ---- CValue --------------------------------------------------------------------
+
+const wchar_t* CValue::GetTypeName() const {
+  switch (type_) {
+    case siEmpty: return L"empty";
+    case siInt4: return L"int";
+    case siFloat: return L"float";
+    case siDouble: return L"double";
+    case siBool: return L"bool";
+    case siString: return L"text";
+    case siArray: return L"array";
+    case siRef: return L"ref";
+  }
+  return L"empty";
+}
+
+CString CValue::GetAsText() const {
+  switch (type_) {
+    case siEmpty: return CString();
+    case siInt4: return IntToText(i_);
+    case siFloat: return RealToText(f_);
+    case siDouble: return RealToText(d_);
+    case siBool: return CString(b_ ? L"true" : L"false");
+    case siString: return s_;
+    case siRef: return CString();
+    case siArray: {
+      CString out;
+      for (long i = 0; i < a_.GetCount(); ++i) {
+        if (i > 0) out += L",";
+        out += a_[i].GetAsText();
+      }
+      return out;
+    }
+  }
+  return CString();
+}
+
+int CValue::GetAsInt() const {
+  switch (type_) {
+    case siInt4: return i_;
+    case siFloat: return ClampToInt(f_);
+    case siDouble: return ClampToInt(d_);
+    case siBool: return b_ ? 1 : 0;
+    case siString: return TextToInt(s_);
+    case siEmpty:
+    case siArray:
+    case siRef: return 0;
+  }
+  return 0;
+}
+
+double CValue::GetAsDouble() const {
+  switch (type_) {
+    case siInt4: return i_;
+    case siFloat: return f_;
+    case siDouble: return d_;
+    case siBool: return b_ ? 1.0 : 0.0;
+    case siString: return TextToDouble(s_);
+    case siEmpty:
+    case siArray:
+    case siRef: return 0.0;
+  }
+  return 0.0;
+}
+
+float CValue::GetAsFloat() const {
+  if (type_ == siFloat) return f_;
+  return NarrowToFloat(GetAsDouble());
+}
+
+bool CValue::GetAsBool() const {
+  switch (type_) {
+    case siInt4: return i_ != 0;
+    case siFloat: return f_ != 0.0f && !std::isnan(f_);
+    case siDouble: return d_ != 0.0 && !std::isnan(d_);
+    case siBool: return b_;
+    case siString: return TextToBool(s_);
+    case siRef: return ref_.IsValid();
+    case siEmpty:
+    case siArray: return false;
+  }
+  return false;
+}
+
+CRef CValue::GetAsRef() const { return type_ == siRef ? ref_ : CRef(); }
+
+CValueArray CValue::GetAsArray() const {
+  if (type_ == siArray) return a_;
+  CValueArray out;
+  if (type_ != siEmpty) out.Add(*this);
+  return out;
+}
+
+bool CValue::IsSame(const CValue& other) const {
+  if (type_ != other.type_) return false;
+  switch (type_) {
+    case siEmpty: return true;
+    case siInt4: return i_ == other.i_;
+    case siFloat: return SameReal(f_, other.f_);
+    case siDouble: return SameReal(d_, other.d_);
+    case siBool: return b_ == other.b_;
+    case siString: return s_ == other.s_;
+    case siRef: return ref_ == other.ref_;
+    case siArray: {
+      if (a_.GetCount() != other.a_.GetCount()) return false;
+      for (long i = 0; i < a_.GetCount(); ++i)
+        if (!a_[i].IsSame(other.a_[i])) return false;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace XSI

@@ -1,0 +1,178 @@
+// SIObject, ProjectItem, X3DObject and Selection: views onto the runtime's
+// records by id. Every call checks that its record still exists.
+#include <cmath>
+#include <cstdint>
+#include <exception>
+
+#include "runtime.h"
+#include "xsi_selection.h"
+#include "xsi_x3dobject.h"
+
+namespace XSI {
+
+namespace {
+
+constexpr std::uint64_t kRootId = UINT64_MAX;
+
+host::SceneObject* SceneObjectOf(const CRef& ref) {
+  if (ref.GetKind() != siRefKind::Object) return nullptr;
+  return host::Runtime::Get().GetScene().Get(ref.GetId());
+}
+
+bool IsRoot(const CRef& ref) { return ref.GetKind() == siRefKind::Object && ref.GetId() == kRootId; }
+
+template <class F>
+CStatus Guarded(F&& f) {
+  try {
+    return f();
+  } catch (const std::exception& ex) {
+    host::Runtime::Get().Error(L"SDK call failed: " + host::FromUtf8(ex.what()));
+    return CStatus::Unexpected;
+  } catch (...) {
+    return CStatus::Unexpected;
+  }
+}
+
+}  // namespace
+
+bool SIObject::IsValid() const {
+  host::Runtime& rt = host::Runtime::Get();
+  switch (ref_.GetKind()) {
+    case siRefKind::None:
+      return false;
+    case siRefKind::Object:
+      return IsRoot(ref_) || rt.GetScene().Get(ref_.GetId()) != nullptr;
+    case siRefKind::Context:
+      return rt.FindContext(ref_.GetId()) != nullptr;
+    case siRefKind::Command:
+      return rt.CommandById(ref_.GetId()) != nullptr;
+    case siRefKind::Registrar:
+      return rt.FindRegistrar(ref_.GetId()) != nullptr;
+    case siRefKind::ImageClip:
+      return rt.FindClip(ref_.GetId()) != nullptr;
+  }
+  return false;
+}
+
+CString SIObject::GetName() const {
+  host::Runtime& rt = host::Runtime::Get();
+  switch (ref_.GetKind()) {
+    case siRefKind::Object:
+      if (IsRoot(ref_)) return L"Scene_Root";
+      if (auto* obj = rt.GetScene().Get(ref_.GetId())) return obj->name;
+      break;
+    case siRefKind::Command:
+      if (auto* def = rt.CommandById(ref_.GetId())) return def->name;
+      break;
+    case siRefKind::Registrar:
+      if (auto* reg = rt.FindRegistrar(ref_.GetId())) return reg->name;
+      break;
+    case siRefKind::ImageClip:
+      if (auto* clip = rt.FindClip(ref_.GetId())) return clip->name;
+      break;
+    case siRefKind::Context:
+      if (rt.FindContext(ref_.GetId())) return L"Context";
+      break;
+    case siRefKind::None:
+      break;
+  }
+  return CString();
+}
+
+CStatus SIObject::PutName(const CString& name) {
+  return Guarded([&]() -> CStatus {
+    host::Runtime& rt = host::Runtime::Get();
+    if (auto* reg = ref_.GetKind() == siRefKind::Registrar ? rt.FindRegistrar(ref_.GetId()) : nullptr) {
+      reg->name = name;
+      return CStatus::OK;
+    }
+    if (auto* obj = SceneObjectOf(ref_)) return host::WriteObjectParameter(rt, *obj, L"name", CValue(name));
+    return CStatus::InvalidArgument;
+  });
+}
+
+CString SIObject::GetFullName() const { return GetName(); }
+
+CStatus ProjectItem::PutParameterValue(const CString& name, const CValue& value, double) {
+  return Guarded([&]() -> CStatus {
+    host::SceneObject* obj = SceneObjectOf(ref_);
+    if (!obj) return CStatus::InvalidArgument;
+    return host::WriteObjectParameter(host::Runtime::Get(), *obj, name, value);
+  });
+}
+
+CValue ProjectItem::GetParameterValue(const CString& name, double) const {
+  host::SceneObject* obj = SceneObjectOf(ref_);
+  if (!obj) return CValue();
+  std::string p = name.GetUtf8String();
+  for (char& c : p) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (p == "name") return CValue(obj->name);
+  static const char* names[] = {"posx", "posy", "posz", "rotx", "roty", "rotz", "sclx", "scly", "sclz"};
+  const double* arrays[] = {obj->xf.pos, obj->xf.rot, obj->xf.scl};
+  for (int i = 0; i < 9; ++i)
+    if (p == names[i]) return CValue(arrays[i / 3][i % 3]);
+  return CValue();
+}
+
+long X3DObject::GetPolygonCount() const {
+  host::SceneObject* obj = SceneObjectOf(ref_);
+  const host::Mesh* mesh = obj ? obj->Geometry() : nullptr;
+  return mesh ? static_cast<long>(mesh->FaceCount()) : 0;
+}
+
+long X3DObject::GetVertexCount() const {
+  host::SceneObject* obj = SceneObjectOf(ref_);
+  const host::Mesh* mesh = obj ? obj->Geometry() : nullptr;
+  return mesh ? static_cast<long>(mesh->VertexCount()) : 0;
+}
+
+// ---- Selection ----------------------------------------------------------------
+
+long Selection::GetCount() const {
+  return static_cast<long>(host::Runtime::Get().GetScene().SelectionIds().size());
+}
+
+CRef Selection::operator[](long index) const {
+  auto& ids = host::Runtime::Get().GetScene().SelectionIds();
+  if (index < 0 || static_cast<std::size_t>(index) >= ids.size()) return CRef();
+  return CRef(siRefKind::Object, ids[static_cast<std::size_t>(index)]);
+}
+
+CStatus Selection::SetAsText(const CString& names) {
+  return Guarded([&]() -> CStatus {
+    host::Scene& scene = host::Runtime::Get().GetScene();
+    std::vector<std::uint64_t> ids;
+    std::wstring current;
+    auto flush = [&] {
+      std::size_t b = current.find_first_not_of(L" \t");
+      std::size_t e = current.find_last_not_of(L" \t");
+      if (b != std::wstring::npos)
+        if (auto* obj = scene.Find(CString(current.substr(b, e - b + 1)))) ids.push_back(obj->id);
+      current.clear();
+    };
+    for (wchar_t c : names.Wide()) {
+      if (c == L',') flush();
+      else current += c;
+    }
+    flush();
+    scene.SelectionIds() = ids;
+    return ids.empty() ? CStatus::Fail : CStatus::OK;
+  });
+}
+
+CString Selection::GetAsText() const {
+  host::Scene& scene = host::Runtime::Get().GetScene();
+  CString out;
+  for (std::uint64_t id : scene.SelectionIds()) {
+    if (!out.IsEmpty()) out += L",";
+    if (auto* obj = scene.Get(id)) out += obj->name;
+  }
+  return out;
+}
+
+CStatus Selection::Clear() {
+  host::Runtime::Get().GetScene().SelectionIds().clear();
+  return CStatus::OK;
+}
+
+}  // namespace XSI
