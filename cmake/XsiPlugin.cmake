@@ -2,7 +2,9 @@
 #
 # A host plug-in: a shared library with no "lib" prefix whose symbols are
 # hidden except the entry points marked XSIPLUGINCALLBACK. Built plug-ins go
-# to <build>/plugins, where scenehost looks by default.
+# to <build>/plugins, where scenehost looks by default. Installed plug-ins go
+# to <libdir>/scenehost/plugins and find libxsisdk.so two levels up, in
+# <libdir>, or where the SDK they were linked against lives.
 function(add_xsi_plugin name)
   cmake_parse_arguments(ARG "NO_INSTALL" "" "SOURCES;LIBRARIES" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES})
@@ -16,6 +18,13 @@ function(add_xsi_plugin name)
     VISIBILITY_INLINES_HIDDEN ON
     LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/plugins")
   if(NOT ARG_NO_INSTALL)
-    install(TARGETS ${name} LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}/scenehost/plugins")
+    set(libdir "${CMAKE_INSTALL_LIBDIR}")
+    if(NOT libdir)
+      set(libdir lib)
+    endif()
+    set_target_properties(${name} PROPERTIES
+      INSTALL_RPATH "$ORIGIN/../.."
+      INSTALL_RPATH_USE_LINK_PATH ON)
+    install(TARGETS ${name} LIBRARY DESTINATION "${libdir}/scenehost/plugins")
   endif()
 endfunction()

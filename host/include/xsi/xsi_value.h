@@ -7,6 +7,7 @@
 // empty reads as 0, false or "", and anything unparsable reads as 0.
 #pragma once
 
+#include <climits>
 #include <vector>
 
 #include "xsi_ref.h"
@@ -44,7 +45,8 @@ class CValue {
 
   CValue() = default;
   CValue(int v) : type_(siInt4), i_(v) {}                      // NOLINT
-  CValue(long v) : type_(siInt4), i_(static_cast<int>(v)) {}   // NOLINT
+  // Values outside int's range clamp to INT_MIN / INT_MAX.
+  CValue(long v) : type_(siInt4), i_(ClampToInt(v)) {}         // NOLINT
   CValue(float v) : type_(siFloat), f_(v) {}                   // NOLINT
   CValue(double v) : type_(siDouble), d_(v) {}                 // NOLINT
   CValue(bool v) : type_(siBool), b_(v) {}                     // NOLINT
@@ -80,6 +82,10 @@ class CValue {
   bool IsSame(const CValue& other) const;
 
  private:
+  static int ClampToInt(long v) {
+    return v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : static_cast<int>(v);
+  }
+
   DataType type_ = siEmpty;
   int i_ = 0;
   float f_ = 0.0f;

@@ -124,7 +124,11 @@ struct PluginManager::Impl {
 // ---- definition and runs ------------------------------------------------------
 
 CStatus PluginManager::Impl::EnsureDefined(Binding& b) {
-  if (b.initDone) return b.initOk ? CStatus::OK : CStatus::Fail;
+  if (b.initDone && b.initOk) return CStatus::OK;
+  if (b.initDone) {
+    Error(ToUtf8(b.command) + ": cannot run: its " + ToUtf8(b.command) + "_Init failed");
+    return CStatus::Fail;
+  }
   CommandDef* def = rt.CommandById(b.commandId);
   if (!def) return CStatus::Fail;
   // Marked first: an _Init that runs its own command must not recurse.
@@ -375,7 +379,8 @@ XSI::CStatus PluginManager::DefineAll() {
   CStatus result;
   for (auto& p : impl_->plugins) {
     for (auto& b : p.commands) {
-      if (!impl_->EnsureDefined(*b).Succeeded()) result = CStatus::Fail;
+      const bool ok = b->initDone ? b->initOk : impl_->EnsureDefined(*b).Succeeded();
+      if (!ok) result = CStatus::Fail;
     }
   }
   return result;

@@ -40,14 +40,24 @@ std::string OpenFailure(int err) {
   return std::generic_category().message(err);
 }
 
+// stb's reasons are terse ("IDA", "bad SOF len"); keep them, but say what
+// they mean for the user.
+std::string DecodeFailure(const char* reason) {
+  const std::string r = reason ? reason : "";
+  if (r.empty()) return "cannot decode the image data";
+  if (r == "unknown image type") return "unknown image type (not BMP, PNG, JPEG or TGA)";
+  if (r == "0-pixel image" || r == "0 width") return "image has no pixels";
+  if (r == "outofmem") return "out of memory decoding the image";
+  return "corrupt or unsupported image data (" + r + ")";
+}
+
 // Checks what stb decoded and moves it into `out`. stb has already checked
 // that width * height * channels fits.
 template <typename T>
 bool Take(const std::string& path, const T* pixels, int width, int height, int channels,
           std::vector<T>& out, std::string& error) {
   if (!pixels) {
-    const char* reason = stbi_failure_reason();
-    error = Failure(path, reason ? reason : "cannot decode");
+    error = Failure(path, DecodeFailure(stbi_failure_reason()));
     return false;
   }
   if (width <= 0 || height <= 0) {

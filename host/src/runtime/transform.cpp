@@ -14,18 +14,38 @@ struct Vec3d {
   double x, y, z;
 };
 
+// Cosine and sine of an angle in degrees, exact for multiples of 90 so that
+// quarter turns (the common case for building units) keep coordinates exact.
+void CosSin(double deg, double& c, double& s) {
+  const double quarter = deg / 90.0;
+  if (quarter == std::floor(quarter) && std::fabs(quarter) < 1e9) {
+    static const double kCos[4] = {1, 0, -1, 0}, kSin[4] = {0, 1, 0, -1};
+    const long long q = static_cast<long long>(quarter);
+    const int k = static_cast<int>(((q % 4) + 4) % 4);
+    c = kCos[k];
+    s = kSin[k];
+    return;
+  }
+  const double a = deg * kPi / 180.0;
+  c = std::cos(a);
+  s = std::sin(a);
+}
+
 Vec3d RotateX(Vec3d v, double deg) {
-  const double a = deg * kPi / 180.0, c = std::cos(a), s = std::sin(a);
+  double c, s;
+  CosSin(deg, c, s);
   return {v.x, v.y * c - v.z * s, v.y * s + v.z * c};
 }
 
 Vec3d RotateY(Vec3d v, double deg) {
-  const double a = deg * kPi / 180.0, c = std::cos(a), s = std::sin(a);
+  double c, s;
+  CosSin(deg, c, s);
   return {v.x * c + v.z * s, v.y, -v.x * s + v.z * c};
 }
 
 Vec3d RotateZ(Vec3d v, double deg) {
-  const double a = deg * kPi / 180.0, c = std::cos(a), s = std::sin(a);
+  double c, s;
+  CosSin(deg, c, s);
   return {v.x * c - v.y * s, v.x * s + v.y * c, v.z};
 }
 

@@ -151,10 +151,16 @@ int ClampToInt(double d) {
 }
 
 float NarrowToFloat(double d) {
-  // Out-of-range double -> float conversion is undefined; say what we mean.
-  if (std::isfinite(d) && std::fabs(d) > static_cast<double>(std::numeric_limits<float>::max()))
-    return d > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
-  return static_cast<float>(d);
+  // An out-of-range double -> float conversion is undefined behaviour, so
+  // round past FLT_MAX by hand the way IEEE round-to-nearest does: up to
+  // (not including) half an ulp above FLT_MAX still gives FLT_MAX.
+  constexpr double kFloatMax = std::numeric_limits<float>::max();
+  constexpr double kOverflow = 340282356779733661637539395458142568448.0;  // 2^128 - 2^103
+  const double m = std::fabs(d);
+  if (!(m > kFloatMax)) return static_cast<float>(d);  // in range, or NaN
+  const float r = m < kOverflow ? std::numeric_limits<float>::max()
+                                : std::numeric_limits<float>::infinity();
+  return d < 0 ? -r : r;
 }
 
 // The whole text as a decimal integer ("12", "-3", "+7"); out of int's range

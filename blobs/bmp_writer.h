@@ -1,0 +1,52 @@
+// BMP writer: stores a raster of 24-bit pixels (blue, green, red per pixel,
+// rows of `width` pixels, row 0 first) as an uncompressed Windows bitmap.
+//
+// Layout: 14-byte file header ("BM", file size, 0, 0, data offset 54), 40-byte
+// info header (size 40, width, positive height, 1 plane, bits per pixel,
+// compression 0, data size, resolutions 0, colours used 64, important 0), no
+// colour table, then the rows in raster order, each padded with zero bytes to
+// a multiple of 4. Raster row 0 is thus the bottom row of the picture, which
+// matches the host's images, whose pixel (0, 0) is bottom-left.
+//
+// The encoder hands bytes to a sink row by row, so no second copy of a large
+// raster is made.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace findspots {
+
+inline constexpr std::uint32_t kBmpHeaderSize = 54;
+
+// Returns false to stop the encoding (the write failed).
+using ByteSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+
+// Bytes of one stored row: width x bytes per pixel, rounded up to 4.
+std::uint64_t bmpRowSize(std::int32_t width, std::uint16_t bitsPerPixel);
+
+// The 54 header bytes for the raster size. False when the sizes are negative
+// or the file would exceed the format's 4 GiB limit.
+bool bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel,
+               std::uint8_t (&header)[kBmpHeaderSize]);
+
+// Encodes headers and rows into `sink`. False when the size is unusable (see
+// bmpHeader) or the sink refused bytes.
+bool encodeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
+               std::uint16_t bitsPerPixel, const ByteSink& sink);
+
+struct BmpWriteResult {
+  bool ok = true;
+  std::string reason;  // why not, e.g. "Permission denied"
+};
+
+// Writes the bitmap to `fileName` (relative names are taken from the current
+// directory), replacing any file of that name. The bytes go to a temporary
+// file next to it that is renamed into place only when complete, so a failed
+// write never leaves a damaged bitmap behind.
+BmpWriteResult writeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
+                        std::uint16_t bitsPerPixel, const char* fileName);
+
+}  // namespace findspots

@@ -1,0 +1,204 @@
+#include "driver.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "blob_stats.h"
+#include "bmp_writer.h"
+#include "findspots_command.h"
+#include "labelling.h"
+
+namespace findspots {
+namespace {
+
+using XSI::Application;
+using XSI::CColor;
+using XSI::CStatus;
+using XSI::CString;
+using XSI::CValue;
+using XSI::CValueArray;
+using XSI::Image;
+
+// Library-lifetime result text: lives from library load to unload.
+CString blobList;
+
+constexpr const char* kBitmapName = "blobs.bmp";
+
+CString fromNumber(long v) { return CString(std::to_wstring(v)); }
+
+void logError(const CString& text) { Application().LogMessage(L"findSpots: " + text, XSI::siErrorMsg); }
+
+// Has the host load `file`; an invalid image when it cannot (already logged).
+Image loadImage(const CString& file, const wchar_t* what) {
+  Application app;
+  CValueArray args(1);
+  args[0] = CValue(file);
+  CValue out;
+  const CStatus status = app.ExecuteCommand(L"CreateImageClip", args, out);
+  const XSI::ImageClip2 clip(out.GetAsRef());
+  if (!status.Succeeded() || !clip.IsValid()) {
+    logError(CString(L"cannot load ") + what + L" '" + file + L"'");
+    return Image();
+  }
+  Image image = clip.GetImage(XSI::kDefaultTime);
+  if (!image.IsValid() || image.GetResX() <= 0 || image.GetResY() <= 0) {
+    logError(CString(L"") + what + L" '" + file + L"' has no pixels (" + fromNumber(image.GetResX()) +
+             L" x " + fromNumber(image.GetResY()) + L")");
+    return Image();
+  }
+  if (image.GetResX() > INT32_MAX || image.GetResY() > INT32_MAX) {
+    logError(CString(L"") + what + L" '" + file + L"' is too large");
+    return Image();
+  }
+  return image;
+}
+
+// Every pixel read once through the host: foreground pixels keep their own
+// colour in the raster and label kForeground, the rest are black kBackground.
+void classifyImage(const Image& image, const ClassBounds& bounds, std::int32_t width,
+                   std::int32_t height, std::uint8_t* labels, std::uint8_t* raster) {
+  std::size_t i = 0;
+  for (std::int32_t row = 0; row < height; ++row) {
+    const float y = static_cast<float>(row);
+    for (std::int32_t column = 0; column < width; ++column, ++i) {
+      CColor c;
+      image.GetPixelValue(static_cast<float>(column), y, c);
+      std::uint8_t* px = raster + i * 3;
+      if (isForeground(bounds, c.r, c.g, c.b)) {
+        labels[i] = kForeground;
+        px[0] = channelByte(c.b);
+        px[1] = channelByte(c.g);
+        px[2] = channelByte(c.r);
+      } else {
+        labels[i] = kBackground;
+        px[0] = px[1] = px[2] = 0;
+      }
+    }
+  }
+}
+
+std::int32_t readElevation(const Image& elevation, std::int32_t x, std::int32_t y) {
+  CColor c;  // all four components 0: a failed read gives elevation 0
+  elevation.GetPixelValue(static_cast<float>(x), static_cast<float>(y), c);
+  return elevationFromRed(c.r);
+}
+
+// The per-pixel working memory of one run: 4 bytes per pixel (3 raster, 1
+// label), plus the labelling's work list, which only grows as far as a
+// region's runs need.
+struct RunBuffers {
+  std::unique_ptr<std::uint8_t[]> raster;
+  std::unique_ptr<std::uint8_t[]> labels;
+};
+
+RunBuffers allocateBuffers(std::size_t pixels) {
+  RunBuffers b;
+  b.raster.reset(new std::uint8_t[pixels * 3]);
+  b.labels.reset(new std::uint8_t[pixels]);
+  return b;
+}
+
+struct LoadedInput {
+  Image image;
+  Image elevation;
+  bool ok = false;
+};
+
+LoadedInput loadInput(const RunArguments& a) {
+  LoadedInput in;
+  const CString imageFile = a.imagesPath + a.imageName + L".bmp";
+  in.image = loadImage(imageFile, L"image");
+  if (!in.image.IsValid()) return in;
+  if (!a.withElevation) {
+    Application().LogMessage(L"no elevation map", XSI::siTraceMsg);
+    in.ok = true;
+    return in;
+  }
+  const CString elevationFile = a.imagesPath + a.imageName + L"_elevation.bmp";
+  in.elevation = loadImage(elevationFile, L"elevation image");
+  if (!in.elevation.IsValid()) return in;
+  if (in.elevation.GetResX() != in.image.GetResX() || in.elevation.GetResY() != in.image.GetResY()) {
+    logError(L"elevation image '" + elevationFile + L"' is " + fromNumber(in.elevation.GetResX()) +
+             L" x " + fromNumber(in.elevation.GetResY()) + L" pixels but image '" + imageFile +
+             L"' is " + fromNumber(in.image.GetResX()) + L" x " + fromNumber(in.image.GetResY()) +
+             L"; they must be the same size");
+    return in;
+  }
+  in.ok = true;
+  return in;
+}
+
+// Classification, labelling, measurement and bitmap; returns the blob list.
+CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
+  const std::int32_t width = static_cast<std::int32_t>(in.image.GetResX());
+  const std::int32_t height = static_cast<std::int32_t>(in.image.GetResY());
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  RunBuffers buffers = allocateBuffers(pixels);
+  classifyImage(in.image, makeBounds(a.classify), width, height, buffers.labels.get(),
+                buffers.raster.get());
+
+  Raster raster{buffers.raster.get(), width, height};
+  LabelState state;
+  initLabelState(state, buffers.labels.get(), width, height, a.minBlobSize);
+  std::wstring text;
+  scanImage(state, 0, 0, width, height, kInRegion, [&](const RegionSummary& region) {
+    BlobRecord blob = measureBlob(region);
+    if (a.withElevation) blob.elevation = readElevation(in.elevation, blob.centreX, blob.centreY);
+    appendBlobEntry(text, blob);
+    outlineBlob(raster, region, blob);
+  });
+  // The label map is done with: give its memory back before writing.
+  buffers.labels.reset();
+  state.work = std::vector<PixelRun>();
+
+  const BmpWriteResult written = writeBMP(buffers.raster.get(), width, height, 24, kBitmapName);
+  if (!written.ok)
+    Application().LogMessage(CString(L"findSpots: cannot write '") + CString::FromUtf8(kBitmapName) +
+                                 L"': " + CString::FromUtf8(written.reason),
+                             XSI::siWarningMsg);
+  return CString(std::move(text));
+}
+
+}  // namespace
+
+RunArguments readArguments(const CValueArray& args) {
+  RunArguments a;
+  a.imagesPath = args[kArgImagesPath].GetAsText();
+  a.imageName = args[kArgImageName].GetAsText();
+  a.minBlobSize = args[kArgMinBlobSize].GetAsInt();
+  a.classify.useRGB = args[kArgUseRGB].GetAsBool();
+  a.classify.channelRed = args[kArgChannelRed].GetAsFloat();
+  a.classify.channelGreen = args[kArgChannelGreen].GetAsFloat();
+  a.classify.channelBlue = args[kArgChannelBlue].GetAsFloat();
+  a.classify.rangeR = args[kArgRangeR].GetAsFloat();
+  a.classify.rangeG = args[kArgRangeG].GetAsFloat();
+  a.classify.rangeB = args[kArgRangeB].GetAsFloat();
+  a.classify.luminanceValue = args[kArgLuminanceValue].GetAsFloat();
+  a.classify.luminanceRange = args[kArgLuminanceRange].GetAsFloat();
+  a.withElevation = args[kArgWithElevation].GetAsBool();
+  return a;
+}
+
+CStatus executeFindSpots(const XSI::CRef& contextRef) {
+  XSI::Context context(contextRef);
+  const RunArguments a = readArguments(context.GetAttribute(L"Arguments").GetAsArray());
+  Application().LogMessage(L"findSpots_Execute called", XSI::siTraceMsg);
+
+  const LoadedInput in = loadInput(a);
+  if (!in.ok) return CStatus::Fail;
+  try {
+    blobList = detectBlobs(a, in);
+  } catch (const std::bad_alloc&) {
+    logError(L"not enough memory to search image '" + a.imagesPath + a.imageName + L".bmp' (" +
+             fromNumber(in.image.GetResX()) + L" x " + fromNumber(in.image.GetResY()) + L" pixels)");
+    return CStatus::OutOfMemory;
+  }
+  context.PutAttribute(L"ReturnValue", CValue(blobList));
+  return CStatus::OK;
+}
+
+const CString& lastBlobList() { return blobList; }
+
+}  // namespace findspots

@@ -1,0 +1,41 @@
+// One run of the findSpots command.
+//
+// Reads the thirteen positional arguments from the context's "Arguments",
+// has the host load <IMAGESPATH><imageName>.bmp (and, with "withelevation",
+// <IMAGESPATH><imageName>_elevation.bmp), classifies every pixel, labels and
+// measures the blobs, writes "blobs.bmp" to the current directory and stores
+// the blob list text as "ReturnValue".
+//
+// Input that cannot be used (an image that does not load or has no pixels, an
+// elevation image that does not load or differs in size) and running out of
+// memory are logged as errors naming the file and give a failing status; then
+// no "ReturnValue" is set and "blobs.bmp" is left as it was. A bitmap that
+// cannot be written is a warning only: the result is still returned.
+#pragma once
+
+#include <cstdint>
+
+#include <xsi_plugin.h>
+
+#include "classification.h"
+
+namespace findspots {
+
+struct RunArguments {
+  XSI::CString imagesPath;
+  XSI::CString imageName;
+  std::int32_t minBlobSize = 0;
+  ClassifySettings classify;
+  bool withElevation = false;
+};
+
+// The host's own conversions of each positional value; missing ones read as
+// empty values do.
+RunArguments readArguments(const XSI::CValueArray& args);
+
+XSI::CStatus executeFindSpots(const XSI::CRef& context);
+
+// The result text of the latest successful run; empty before the first.
+const XSI::CString& lastBlobList();
+
+}  // namespace findspots

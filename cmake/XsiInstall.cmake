@@ -1,0 +1,47 @@
+# Install rules and the exported "scenehost" CMake package. Included at the
+# end of the top-level CMakeLists.txt, once every target exists.
+#
+#   <prefix>/bin/scenehost
+#   <prefix>/<libdir>/libxsisdk.so
+#   <prefix>/<libdir>/scenehost/plugins/*.so        (add_xsi_plugin)
+#   <prefix>/include/xsi/*.h
+#   <prefix>/share/scenehost/home/...
+#   <prefix>/<libdir>/cmake/scenehost/               find_package(scenehost)
+#
+# A third-party plug-in project then does
+#   find_package(scenehost REQUIRED)
+#   add_xsi_plugin(myplugin SOURCES myplugin.cpp)
+# and links xsi::sdk.
+include(CMakePackageConfigHelpers)
+
+set(XSI_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/scenehost")
+
+install(TARGETS scenehost RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+
+set_target_properties(xsisdk PROPERTIES EXPORT_NAME sdk)
+install(TARGETS xsisdk EXPORT scenehostTargets
+  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/host/include/xsi/"
+  DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/xsi"
+  FILES_MATCHING PATTERN "*.h")
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/home/"
+  DESTINATION "${CMAKE_INSTALL_DATADIR}/scenehost/home")
+
+install(EXPORT scenehostTargets
+  NAMESPACE xsi::
+  FILE scenehostTargets.cmake
+  DESTINATION "${XSI_INSTALL_CMAKEDIR}")
+configure_package_config_file(
+  "${PROJECT_SOURCE_DIR}/cmake/scenehostConfig.cmake.in"
+  "${PROJECT_BINARY_DIR}/cmake/scenehostConfig.cmake"
+  INSTALL_DESTINATION "${XSI_INSTALL_CMAKEDIR}")
+write_basic_package_version_file(
+  "${PROJECT_BINARY_DIR}/cmake/scenehostConfigVersion.cmake"
+  VERSION "${PROJECT_VERSION}"
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  "${PROJECT_BINARY_DIR}/cmake/scenehostConfig.cmake"
+  "${PROJECT_BINARY_DIR}/cmake/scenehostConfigVersion.cmake"
+  "${PROJECT_SOURCE_DIR}/cmake/XsiPlugin.cmake"
+  DESTINATION "${XSI_INSTALL_CMAKEDIR}")

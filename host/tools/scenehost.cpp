@@ -1,0 +1,391 @@
+// scenehost: runs host and plug-in commands on one scene, from the command
+// line or from a script file, and optionally saves the result.
+//
+//   scenehost [options] COMMAND [ARG...]
+//   scenehost [options] --script FILE
+//
+// Exit status: 0 every command succeeded, 1 a command failed, 2 usage error
+// (unknown command or option, unreadable or malformed script).
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <xsi_siobject.h>
+
+#include "plugin_loader.h"
+#include "runtime.h"
+#include "script_words.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum Exit { kOk = 0, kFailed = 1, kUsage = 2 };
+
+struct Options {
+  std::string home;
+  std::vector<std::string> pluginDirs;
+  std::vector<std::string> pluginFiles;
+  std::string save;
+  std::string log;
+  std::string script;
+  bool trace = false;
+  bool verbose = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+  std::vector<std::string> command;  // COMMAND ARG...
+};
+
+// ---- where things are ----------------------------------------------------------
+
+fs::path ExecutableDir() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : exe.parent_path();
+}
+
+bool SameDir(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  return fs::equivalent(a, b, ec);
+}
+
+// The build tree's executable uses the source tree's home/ and the build
+// tree's plug-ins; an installed copy finds both relative to itself.
+struct DefaultPaths {
+  std::string home, plugins;
+};
+
+DefaultPaths FindDefaultPaths() {
+  const fs::path dir = ExecutableDir();
+  if (dir.empty() || SameDir(dir, SCENEHOST_BUILD_BINDIR)) {
+    return {SCENEHOST_BUILD_HOME, SCENEHOST_BUILD_PLUGINS};
+  }
+  return {(dir / SCENEHOST_INSTALL_HOME).lexically_normal().string(),
+          (dir / SCENEHOST_INSTALL_PLUGINS).lexically_normal().string()};
+}
+
+// ---- log output ------------------------------------------------------------------
+
+const char* SeverityLabel(int severity) {
+  if (severity <= 1) return "fatal";
+  if (severity <= 3) return "error";
+  if (severity <= 7) return "warning";
+  if (severity <= 31) return "verbose";
+  return "info";
+}
+
+bool IsError(int severity) { return severity <= 3; }
+
+// Writes log lines to stderr (filtered) and to the log file (all of them).
+class LogOutput {
+ public:
+  enum Level { Quiet, Normal, Verbose };
+
+  explicit LogOutput(Level level) : level_(level) {}
+
+  bool OpenFile(const std::string& path, std::string& error) {
+    file_.open(path, std::ios::out | std::ios::trunc);
+    if (!file_) {
+      error = "cannot open log file '" + path + "': " + std::generic_category().message(errno);
+      return false;
+    }
+    return true;
+  }
+
+  // Script position put in front of errors and warnings ("run.txt:3: ").
+  void SetLocation(std::string location) { location_ = std::move(location); }
+  int Errors() const { return errors_; }
+
+  void Write(const XSI::CString& text, int severity) {
+    if (IsError(severity)) ++errors_;
+    std::string line = std::string(SeverityLabel(severity)) + ": ";
+    if (severity <= 7 && !location_.empty()) line += location_ + ": ";
+    line += text.GetUtf8String();
+    if (file_) file_ << line << '\n' << std::flush;
+    if (Shown(severity)) std::cerr << line << '\n' << std::flush;
+  }
+
+ private:
+  bool Shown(int severity) const {
+    switch (level_) {
+      case Quiet: return IsError(severity);
+      case Verbose: return true;
+      case Normal: break;
+    }
+    return severity <= 7 || severity >= 32;
+  }
+
+  Level level_;
+  std::ofstream file_;
+  std::string location_;
+  int errors_ = 0;
+};
+
+// ---- running commands ------------------------------------------------------------
+
+std::optional<std::string> FormatValue(const XSI::CValue& value) {
+  switch (value.GetType()) {
+    case XSI::CValue::siEmpty: return std::nullopt;
+    case XSI::CValue::siBool: return std::string(value.GetAsBool() ? "true" : "false");
+    case XSI::CValue::siRef: {
+      // A reference prints as the name of what it refers to.
+      const std::string name = XSI::SIObject(value.GetAsRef()).GetFullName().GetUtf8String();
+      return name.empty() ? std::nullopt : std::optional<std::string>(name);
+    }
+    default: return value.GetAsText().GetUtf8String();
+  }
+}
+
+class Host {
+ public:
+  Host(host::Runtime& rt, LogOutput& log) : rt_(rt), log_(log) {}
+
+  bool Knows(const std::string& name) const {
+    return rt_.FindCommand(XSI::CString::FromUtf8(name)) != nullptr;
+  }
+
+  // Runs one command; prints its value. Returns kOk or kFailed.
+  Exit Run(const std::string& name, const XSI::CValueArray& args) {
+    const int errorsBefore = log_.Errors();
+    XSI::CValue out;
+    const XSI::CStatus st = rt_.Execute(XSI::CString::FromUtf8(name), args, out);
+    if (!st.Succeeded()) {
+      if (log_.Errors() == errorsBefore) rt_.Error(XSI::CString::FromUtf8(name + " failed"));
+      return kFailed;
+    }
+    if (auto text = FormatValue(out)) std::cout << *text << '\n' << std::flush;
+    return kOk;
+  }
+
+  Exit RunWords(const std::vector<std::string>& words) {
+    XSI::CValueArray args;
+    for (std::size_t i = 1; i < words.size(); ++i) args.Add(scenehost::ParseWord(words[i]));
+    return Run(words[0], args);
+  }
+
+ private:
+  host::Runtime& rt_;
+  LogOutput& log_;
+};
+
+void UsageError(const std::string& message) {
+  std::cerr << "error: " << message << '\n';
+}
+
+std::string UnknownCommand(const std::string& name) {
+  return "unknown command '" + name + "' (scenehost --help lists the commands)";
+}
+
+bool ReadFile(const std::string& path, std::string& text, std::string& error) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) {
+    error = "cannot read script '" + path + "': it is a folder";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read script '" + path + "': " + std::generic_category().message(errno);
+    return false;
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  text = buffer.str();
+  return true;
+}
+
+// The whole script is checked (words and command names) before any of it
+// runs, so a typo on the last line does not leave a half-done scene.
+Exit RunScript(Host& host, LogOutput& log, const std::string& path) {
+  std::string text, error;
+  if (!ReadFile(path, text, error)) {
+    UsageError(error);
+    return kUsage;
+  }
+  const scenehost::ScriptResult script = scenehost::SplitScript(text);
+  if (!script.Ok()) {
+    UsageError(path + ":" + std::to_string(script.errorLine) + ": " + script.error);
+    return kUsage;
+  }
+  for (const auto& line : script.lines) {
+    if (host.Knows(line.words[0])) continue;
+    UsageError(path + ":" + std::to_string(line.number) + ": " + UnknownCommand(line.words[0]));
+    return kUsage;
+  }
+  for (const auto& line : script.lines) {
+    log.SetLocation(path + ":" + std::to_string(line.number));
+    const Exit result = host.RunWords(line.words);
+    log.SetLocation("");
+    if (result != kOk) return result;
+  }
+  return kOk;
+}
+
+// ---- help ---------------------------------------------------------------------------
+
+void PrintCommands(host::Runtime& rt) {
+  std::cout << "\nCommands (host and plug-in), with their arguments by position:\n";
+  for (const host::CommandDef* def : rt.Commands()) {
+    std::string line = "  " + def->name.GetUtf8String();
+    for (const auto& arg : def->arguments) line += " " + arg.name.GetUtf8String();
+    std::cout << line << '\n';
+    std::string about = "      from " + def->owner.GetUtf8String();
+    if (!def->description.IsEmpty()) about += ": " + def->description.GetUtf8String();
+    std::cout << about << '\n';
+  }
+}
+
+void LoadPlugins(host::PluginManager& plugins, const Options& o, const DefaultPaths& defaults) {
+  if (o.pluginDirs.empty() && o.pluginFiles.empty()) {
+    std::error_code ec;
+    if (fs::is_directory(defaults.plugins, ec)) plugins.LoadDirectory(defaults.plugins);
+    return;
+  }
+  for (const auto& dir : o.pluginDirs) plugins.LoadDirectory(dir);
+  for (const auto& file : o.pluginFiles) plugins.Load(file);
+}
+
+// CLI11's usage line knows nothing of the COMMAND words after the options.
+class UsageFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return "Usage: scenehost [options] COMMAND [ARG...]\n"
+           "       scenehost [options] --script FILE\n";
+  }
+};
+
+void DefineOptions(CLI::App& app, Options& o) {
+  app.formatter(std::make_shared<UsageFormatter>());
+  app.set_help_flag();
+  app.prefix_command();
+  app.add_flag("-h,--help", o.help, "List the options and every command, then exit");
+  app.add_flag("--version", o.version, "Print the version and exit");
+  app.add_option("--home", o.home, "Host folder (units libraries live below it)")
+      ->type_name("DIR");
+  app.add_option("--plugins", o.pluginDirs, "Load every plug-in (*.so) in DIR (repeatable)")
+      ->type_name("DIR")
+      ->allow_extra_args(false);
+  app.add_option("--plugin", o.pluginFiles, "Load the plug-in FILE (repeatable)")
+      ->type_name("FILE")
+      ->allow_extra_args(false);
+  app.add_option("--script", o.script, "Run the commands in FILE, one per line")
+      ->type_name("FILE");
+  app.add_option("--save", o.save, "Save the scene to FILE (.obj or .glb) after the commands")
+      ->type_name("FILE");
+  app.add_option("--log", o.log, "Write the whole log, verbose lines included, to FILE")
+      ->type_name("FILE");
+  app.add_flag("--trace", o.trace, "Print the journal to stderr at the end");
+  auto* verbose = app.add_flag("-v,--verbose", o.verbose, "Also show verbose log lines");
+  auto* quiet = app.add_flag("-q,--quiet", o.quiet, "Show errors only");
+  verbose->excludes(quiet);
+  app.footer(
+      "Argument words: whole numbers are ints, decimal numbers doubles, true/false bools,\n"
+      "anything else text. A script has one command a line, words quoted as in a POSIX\n"
+      "shell, '#' comments. Exit status: 0 success, 1 a command failed, 2 usage error.");
+}
+
+// Parses argv; returns the exit status when there is nothing more to do.
+std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** argv) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    UsageError(e.what());
+    return kUsage;
+  }
+  o.command = app.remaining();
+  if (!o.command.empty() && o.command[0].size() > 1 && o.command[0][0] == '-') {
+    UsageError("unknown option '" + o.command[0] + "' (options go before the COMMAND)");
+    return kUsage;
+  }
+  if (o.help || o.version) return std::nullopt;
+  if (!o.script.empty() && !o.command.empty()) {
+    UsageError("give either --script FILE or a COMMAND, not both");
+    return kUsage;
+  }
+  if (o.script.empty() && o.command.empty()) {
+    UsageError("no command given (scenehost --help lists the commands)");
+    return kUsage;
+  }
+  return std::nullopt;
+}
+
+Exit RunCommands(Host& host, LogOutput& log, const Options& o) {
+  if (!o.script.empty()) return RunScript(host, log, o.script);
+  if (!host.Knows(o.command[0])) {
+    UsageError(UnknownCommand(o.command[0]));
+    return kUsage;
+  }
+  return host.RunWords(o.command);
+}
+
+Exit Save(Host& host, LogOutput& log, const std::string& path) {
+  XSI::CValueArray args;
+  args.Add(XSI::CValue(XSI::CString::FromUtf8(path)));  // a path is text, even "1"
+  log.SetLocation("--save");
+  const Exit result = host.Run("SaveScene", args);
+  log.SetLocation("");
+  return result;
+}
+
+int Main(int argc, char** argv) {
+  Options o;
+  CLI::App app{"Runs host and plug-in commands on a scene.", "scenehost"};
+  DefineOptions(app, o);
+  if (auto exit = ParseOptions(app, o, argc, argv)) return *exit;
+  if (o.version) {
+    std::cout << "scenehost " << SCENEHOST_VERSION << '\n';
+    return kOk;
+  }
+
+  LogOutput log(o.quiet ? LogOutput::Quiet : o.verbose ? LogOutput::Verbose : LogOutput::Normal);
+  std::string error;
+  if (!o.log.empty() && !log.OpenFile(o.log, error)) {
+    UsageError(error);
+    return kUsage;
+  }
+  host::Runtime& rt = host::Runtime::Get();
+  const int sink = rt.AddLogSink([&log](const XSI::CString& text, int severity) {
+    log.Write(text, severity);
+  });
+
+  const DefaultPaths defaults = FindDefaultPaths();
+  rt.SetHomePath(o.home.empty() ? defaults.home : o.home);
+  Exit result = kOk;
+  {
+    host::PluginManager plugins(rt);
+    LoadPlugins(plugins, o, defaults);
+    Host host(rt, log);
+    if (o.help) {
+      plugins.DefineAll();
+      std::cout << app.help();
+      PrintCommands(rt);
+    } else {
+      result = RunCommands(host, log, o);
+      // A failed run leaves no file behind rather than a half-built scene.
+      if (result == kOk && !o.save.empty()) result = Save(host, log, o.save);
+    }
+    plugins.UnloadAll();
+  }
+  if (o.trace) std::cerr << rt.GetJournal().Format();
+  rt.RemoveLogSink(sink);
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "error: scenehost: " << e.what() << '\n';
+  }
+  return kFailed;
+}

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds with. As root it runs
+# apt-get; otherwise it prints the exact command and stops.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config
+  libgtest-dev libbenchmark-dev
+  libtinyobjloader-dev libstb-dev libtinygltf-dev nlohmann-json3-dev libcli11-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]}" >&2
+  echo "run: sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq || true
+apt-get install -y -qq "${missing[@]}"

@@ -1,0 +1,223 @@
+// Runs that must not build: bad arguments, names already taken in the
+// scene, unit files that will not import. Each one fails with one error
+// naming the cause and leaves the scene as it found it.
+#include "building_test_util.h"
+
+namespace {
+
+using bt::BuildingTest;
+
+// A snapshot of what a user could see: names, transforms and mesh sizes of
+// every object, and the selection.
+struct SceneState {
+  std::vector<std::string> objects;
+  std::string selection;
+  bool operator==(const SceneState& o) const {
+    return objects == o.objects && selection == o.selection;
+  }
+};
+
+SceneState Snapshot() {
+  SceneState s;
+  for (host::SceneObject* o : host::Runtime::Get().GetScene().Objects()) {
+    const host::Mesh* m = o->Geometry();
+    std::string line = bt::Utf8(o->name);
+    for (double v : o->xf.pos) line += " " + std::to_string(v);
+    for (double v : o->xf.rot) line += " " + std::to_string(v);
+    if (m) line += " f" + std::to_string(m->FaceCount()) + " v" + std::to_string(m->VertexCount());
+    s.objects.push_back(line);
+  }
+  s.selection = bt::Utf8(XSI::Application().GetSelection().GetAsText());
+  return s;
+}
+
+// A user object: one of the kit's units imported and renamed.
+void AddUserObject(const wchar_t* name) {
+  XSI::CValueArray args;
+  XSI::CValue out;
+  args.Add(XSI::CString::FromUtf8(bt::kRepoHome + "/builder/objs/p1900_roofglass.obj"));
+  ASSERT_TRUE(XSI::Application().ExecuteCommand(L"ObjImport", args, out).Succeeded());
+  args.Clear();
+  args.Add(L"p1900_roofglass.Name");
+  args.Add(name);
+  ASSERT_TRUE(XSI::Application().ExecuteCommand(L"SetValue", args, out).Succeeded());
+  host::SceneObject* obj = host::Runtime::Get().GetScene().Find(name);
+  ASSERT_NE(obj, nullptr);
+  obj->xf.pos[0] = 3.0;  // somewhere the run would move it from
+}
+
+// Expects a refused run: failing status, no return value, exactly one error
+// containing every `mentions`, nothing imported or changed.
+void ExpectRefused(const bt::Run& r, const SceneState& before,
+                   const std::vector<std::string>& mentions, bool imports = false) {
+  EXPECT_FALSE(r.status.Succeeded());
+  EXPECT_FALSE(r.out.GetAsBool());
+  auto errors = bt::Errors();
+  ASSERT_EQ(errors.size(), 1u);
+  for (const std::string& m : mentions)
+    EXPECT_NE(errors[0].find(m), std::string::npos) << "'" << m << "' not in: " << errors[0];
+  if (!imports) EXPECT_TRUE(bt::Commands(L"ObjImport").empty());
+  EXPECT_TRUE(bt::Commands(L"Duplicate").empty());
+  EXPECT_TRUE(bt::Commands(L"ApplyGenOp").empty());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(BuildingTest, RefusesCountsBelowOneAndAnEmptyNameBeforeTouchingTheScene) {
+  struct Case {
+    std::vector<XSI::CValue> args;
+    std::vector<std::string> mentions;
+  };
+  const std::vector<Case> cases = {
+      {{L"T", 0, 3, 3, L"brick", L"A", 1}, {"'floors'", "at least 1", "0"}},
+      {{L"T", -2, 3, 3, L"brick", L"A", 1}, {"'floors'", "-2"}},
+      {{L"T", 2, 0, 3, L"brick", L"A", 1}, {"'unitswidth'", "0"}},
+      {{L"T", 2, 3, -1, L"brick", L"A", 1}, {"'unitslength'", "-1"}},
+      {{L"", 2, 3, 3, L"brick", L"A", 1}, {"'buildingname'", "empty"}},
+      {{}, {"'buildingname'", "empty"}},  // every argument left out
+      {{L"a,b", 2, 3, 3, L"brick", L"A", 1}, {"'buildingname'", "'a,b'", "comma"}},
+      {{L"T", L"three", 3, 3, L"brick", L"A", 1}, {"'floors'"}},  // text reads as 0
+  };
+  for (const Case& c : cases) {
+    host::Runtime::Get().ResetScene();
+    AddUserObject(L"keep");
+    const SceneState before = Snapshot();
+    host::Runtime::Get().GetJournal().Clear();
+    ExpectRefused(bt::RaiseTower(c.args), before, c.mentions);
+  }
+}
+
+TEST_F(BuildingTest, RefusesWhenTheSceneHoldsAnObjectTheRunWouldUse) {
+  for (const wchar_t* taken :
+       {L"T", L"Tground", L"Troof", L"Tfloor1", L"Tfloor2", L"newunit", L"polymsh",
+        L"p1900_anglebrick", L"p1900_floorbrickclose", L"p1900_roofbrick"}) {
+    host::Runtime::Get().ResetScene();
+    AddUserObject(taken);
+    const SceneState before = Snapshot();
+    host::Runtime::Get().GetJournal().Clear();
+    ExpectRefused(bt::RaiseTower(L"T", 3, 2, 2), before,
+                  {"'" + bt::Utf8(taken) + "'", "already holds"});
+  }
+}
+
+TEST_F(BuildingTest, NamesEveryClashAndLeavesUnrelatedNamesAlone) {
+  AddUserObject(L"Tground");
+  AddUserObject(L"polymsh");
+  AddUserObject(L"Tfloor3");   // storey 3 is the roof's index, not an upper storey
+  AddUserObject(L"Tfloor");
+  const SceneState before = Snapshot();
+  host::Runtime::Get().GetJournal().Clear();
+  ExpectRefused(bt::RaiseTower(L"T", 3, 2, 2), before, {"'Tground'", "'polymsh'"});
+  EXPECT_EQ(bt::Errors()[0].find("Tfloor3"), std::string::npos);
+
+  host::Runtime::Get().ResetScene();
+  AddUserObject(L"Tfloor3");
+  AddUserObject(L"Tfloor");
+  ASSERT_TRUE(bt::RaiseTower(L"T", 3, 2, 2).status.Succeeded());
+  auto names = bt::SceneNames();
+  EXPECT_EQ(names, (std::vector<std::string>{"Tfloor3", "Tfloor", "T"}));
+}
+
+TEST_F(BuildingTest, SecondBuildingOfTheSameNameLeavesTheFirstUntouched) {
+  ASSERT_TRUE(bt::RaiseTower(L"Twin", 2, 3, 2).status.Succeeded());
+  const SceneState before = Snapshot();
+  host::Runtime::Get().GetJournal().Clear();
+  ExpectRefused(bt::RaiseTower(L"Twin", 4, 2, 2), before, {"'Twin'"});
+
+  // Another name is fine, and the first building keeps its mesh.
+  ASSERT_TRUE(bt::RaiseTower(L"Other", 1, 1, 1).status.Succeeded());
+  EXPECT_EQ(bt::SceneNames(), (std::vector<std::string>{"Twin", "Other"}));
+  EXPECT_EQ(Snapshot().objects.front(), before.objects.front());
+}
+
+TEST_F(BuildingTest, RefusesABuildingNameThatIsAUnitName) {
+  const SceneState before = Snapshot();
+  ExpectRefused(bt::RaiseTower(L"p1900_anglebrick", 1, 2, 2), before,
+                {"'buildingname'", "'p1900_anglebrick'"});
+  host::Runtime::Get().GetJournal().Clear();
+  // "p1900_" + "ground" is the ground unit's base name when the style is empty.
+  ExpectRefused(bt::RaiseTower(L"p1900_", 1, 2, 2, L""), before, {"'p1900_ground'"});
+}
+
+TEST_F(BuildingTest, UnknownStyleNamesEveryMissingFileAndLeavesTheSceneAsItWas) {
+  AddUserObject(L"keep");
+  const SceneState before = Snapshot();
+  host::Runtime::Get().GetJournal().Clear();
+  bt::Run r = bt::RaiseTower(L"T", 2, 2, 2, L"marble");
+  EXPECT_FALSE(r.status.Succeeded());
+  EXPECT_TRUE(r.out.IsEmpty());
+  std::string mine;
+  for (const std::string& e : bt::Errors())
+    if (e.rfind("RaiseTower:", 0) == 0) mine = e;
+  for (const char* file :
+       {"p1900_anglemarble.obj", "p1900_angleroofmarble.obj", "p1900_floormarble.obj",
+        "p1900_floormarbleclose.obj", "p1900_groundmarble.obj", "p1900_groundmarbleclose.obj",
+        "p1900_groundmarbledoor.obj", "p1900_roofmarble.obj", "'marble'"})
+    EXPECT_NE(mine.find(file), std::string::npos) << file << " not in: " << mine;
+  EXPECT_EQ(bt::Commands(L"ObjImport").size(), 8u);
+  EXPECT_TRUE(bt::Commands(L"Duplicate").empty());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+// A home folder of our own, so single files can be missing or broken.
+class PartialLibrary : public BuildingTest {
+ protected:
+  void SetUp() override {
+    BuildingTest::SetUp();
+    const bt::fs::path objs = home_.path() / "builder" / "objs";
+    bt::fs::create_directories(objs);
+    for (const auto& entry : bt::fs::directory_iterator(bt::kRepoHome + "/builder/objs")) {
+      const std::string name = entry.path().filename().string();
+      if (name.find("brick") != std::string::npos)
+        bt::fs::copy_file(entry.path(), objs / name);
+    }
+    bt::fs::remove(objs / "p1900_groundbrickdoor.obj");
+    // Faces that point at vertices the file does not have.
+    std::ofstream(objs / "p1900_roofbrick.obj", std::ios::trunc) << "v 0 0 0\nf 1 2 3\n";
+    // The units folder is fixed when the command is defined: load afresh.
+    bt::UnloadPlugin();
+    host::Runtime::Get().SetHomePath(home_.path().string());
+    bt::LoadPlugin();
+    host::Runtime::Get().ResetScene();
+  }
+  void TearDown() override {
+    bt::UnloadPlugin();
+    host::Runtime::Get().SetHomePath(bt::kRepoHome);
+  }
+  bt::TempDir home_;
+};
+
+TEST_F(PartialLibrary, MissingAndBrokenFilesAreNamedAndImportedTemplatesDeleted) {
+  AddUserObject(L"keep");
+  const SceneState before = Snapshot();
+  host::Runtime::Get().GetJournal().Clear();
+  bt::Run r = bt::RaiseTower(L"T", 2, 3, 3);
+  EXPECT_FALSE(r.status.Succeeded());
+  EXPECT_TRUE(r.out.IsEmpty());
+  std::string mine;
+  for (const std::string& e : bt::Errors())
+    if (e.rfind("RaiseTower:", 0) == 0) mine = e;
+  EXPECT_NE(mine.find("p1900_groundbrickdoor.obj"), std::string::npos) << mine;
+  EXPECT_NE(mine.find("p1900_roofbrick.obj"), std::string::npos) << mine;
+  EXPECT_EQ(mine.find("p1900_anglebrick.obj"), std::string::npos) << mine;
+  // The six that imported are deleted again.
+  auto deletes = bt::Commands(L"DeleteObj");
+  ASSERT_EQ(deletes.size(), 6u);
+  for (const auto* d : deletes) EXPECT_TRUE(d->status.Succeeded());
+  EXPECT_TRUE(bt::Commands(L"Duplicate").empty());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(PartialLibrary, TheCompleteStyleStillBuildsFromThisHome) {
+  // Restore the two files; the same home then builds.
+  const bt::fs::path objs = home_.path() / "builder" / "objs";
+  for (const char* f : {"p1900_groundbrickdoor.obj", "p1900_roofbrick.obj"})
+    bt::fs::copy_file(bt::kRepoHome + "/builder/objs/" + f, objs / f,
+                      bt::fs::copy_options::overwrite_existing);
+  bt::Run r = bt::RaiseTower(L"T", 2, 3, 3);
+  ASSERT_TRUE(r.status.Succeeded());
+  EXPECT_EQ(bt::Utf8(bt::Commands(L"ObjImport")[0]->args.at(0).GetAsText()),
+            home_.path().string() + "\\builder\\objs\\p1900_anglebrick.obj");
+  EXPECT_EQ(bt::SceneNames(), std::vector<std::string>{"T"});
+}
+
+}  // namespace
