@@ -30,9 +30,12 @@ inline std::unique_ptr<host::PluginManager>& PluginSlot() {
   return pm;
 }
 inline void LoadPlugin() {
+  // The runtime must outlive the manager, whose destructor unloads through it:
+  // make sure it is built before the manager's slot.
+  host::Runtime& runtime = host::Runtime::Get();
   auto& pm = PluginSlot();
   if (pm) return;
-  pm = std::make_unique<host::PluginManager>(host::Runtime::Get());
+  pm = std::make_unique<host::PluginManager>(runtime);
   ASSERT_TRUE(pm->Load(kPluginPath).Succeeded()) << kPluginPath;
 }
 inline void UnloadPlugin() { PluginSlot().reset(); }
@@ -171,9 +174,10 @@ inline UnitCounts CountUnit(const std::string& home, const std::string& base) {
   return c;
 }
 
-// What a W x L building of `floors` storeys is made of, summed over units.
+// What a W x L building of `floors` storeys is made of, summed over units,
+// with `doors` entrance units (0 or 1) among the ground storey's walls.
 inline UnitCounts ExpectedCounts(const std::string& home, const std::string& style, int floors,
-                                 int w, int l) {
+                                 int w, int l, std::size_t doors) {
   auto unit = [&](const std::string& prefix, const std::string& suffix = "") {
     return CountUnit(home, "p1900_" + prefix + style + suffix);
   };
@@ -186,8 +190,8 @@ inline UnitCounts ExpectedCounts(const std::string& home, const std::string& sty
     total.triangles += u.triangles * times;
   };
   add(angle, 5 * static_cast<std::size_t>(floors));  // seed + 4 corners per storey
-  add(ground, walls - 1);
-  add(door, 1);
+  add(ground, walls - doors);
+  add(door, doors);
   add(floor, walls * static_cast<std::size_t>(floors - 1));
   add(roofCorner, 5);
   add(roofEdge, walls);

@@ -69,12 +69,13 @@ TEST_F(BuildingTest, GroundStoreyThreeByTwoWalksTheFootprintInOrder) {
   EXPECT_TRUE(turned);
   // Placement writes are single precision, in the order roty, posx, posz.
   for (const auto& e : bt::Journal())
-    if (e.kind == host::JournalEntry::ParamWrite && e.object == L"newunit" && e.name != L"name")
+    if (e.kind == host::JournalEntry::ParamWrite && e.object == L"newunit" && e.name != L"name") {
       EXPECT_EQ(e.value.GetType(), XSI::CValue::siFloat) << bt::Utf8(e.name);
+    }
 }
 
 TEST_F(BuildingTest, PlaceUnitWritesRotationThenScaledGridPositionAndMerges) {
-  ASSERT_TRUE(bt::RaiseTower(L"X", 1, 3, 4).status.Succeeded());
+  ASSERT_TRUE(bt::RaiseTower(L"X", 1, 3, 4, L"brick", L"none", 0).status.Succeeded());
   // Side 2 at gridZ = 3: the slot gridX = 2 lands at posz 40.5, posx -27.
   const auto& j = bt::Journal();
   std::vector<std::string> firstPlacement;

@@ -56,7 +56,9 @@ void ExpectRefused(const bt::Run& r, const SceneState& before,
   ASSERT_EQ(errors.size(), 1u);
   for (const std::string& m : mentions)
     EXPECT_NE(errors[0].find(m), std::string::npos) << "'" << m << "' not in: " << errors[0];
-  if (!imports) EXPECT_TRUE(bt::Commands(L"ObjImport").empty());
+  if (!imports) {
+    EXPECT_TRUE(bt::Commands(L"ObjImport").empty());
+  }
   EXPECT_TRUE(bt::Commands(L"Duplicate").empty());
   EXPECT_TRUE(bt::Commands(L"ApplyGenOp").empty());
   EXPECT_EQ(Snapshot(), before);

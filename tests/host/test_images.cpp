@@ -243,7 +243,7 @@ class Clips : public testutil::HostTest {};
 TEST_F(Clips, CreateImageClipGivesTheFilesPixelsAndName) {
   const std::string path = Fixture("orientation_2x2_bottomup.bmp");
   XSI::CValue out;
-  ASSERT_EQ(testutil::Run(L"CreateImageClip", {XSI::CString::FromUtf8(path)}, &out), CStatus::OK);
+  ASSERT_EQ(testutil::Exec(L"CreateImageClip", {XSI::CString::FromUtf8(path)}, &out), CStatus::OK);
   XSI::ImageClip2 clip(out);  // the value reads as the clip's ref
   EXPECT_EQ(clip.GetFileName().GetUtf8String(), path);
   Image img = clip.GetImage();
@@ -257,7 +257,7 @@ TEST_F(Clips, CreateImageClipGivesTheFilesPixelsAndName) {
 
 TEST_F(Clips, RefsThatAreNotLiveClipsGiveNothing) {
   XSI::CValue out;
-  ASSERT_EQ(testutil::Run(L"CreateImageClip", {XSI::CString::FromUtf8(Fixture("grey8_2x1.png"))},
+  ASSERT_EQ(testutil::Exec(L"CreateImageClip", {XSI::CString::FromUtf8(Fixture("grey8_2x1.png"))},
                           &out),
             CStatus::OK);
   const XSI::CRef ref = out.GetAsRef();
@@ -282,7 +282,7 @@ TEST_F(Clips, RefsThatAreNotLiveClipsGiveNothing) {
 TEST_F(Clips, UndecodableFileMakesNoClipAndNamesTheFile) {
   const std::string path = Fixture("truncated.png");
   XSI::CValue out;
-  EXPECT_NE(testutil::Run(L"CreateImageClip", {XSI::CString::FromUtf8(path)}, &out), CStatus::OK);
+  EXPECT_NE(testutil::Exec(L"CreateImageClip", {XSI::CString::FromUtf8(path)}, &out), CStatus::OK);
   EXPECT_FALSE(out.GetAsRef().IsValid());
   EXPECT_NE(testutil::LastError().find("cannot read image '" + path + "': "), std::string::npos)
       << testutil::LastError();

@@ -46,7 +46,7 @@ class CValue {
   CValue() = default;
   CValue(int v) : type_(siInt4), i_(v) {}                      // NOLINT
   // Values outside int's range clamp to INT_MIN / INT_MAX.
-  CValue(long v) : type_(siInt4), i_(ClampToInt(v)) {}         // NOLINT
+  CValue(long v) : type_(siInt4), i_(ClampLong(v)) {}         // NOLINT
   CValue(float v) : type_(siFloat), f_(v) {}                   // NOLINT
   CValue(double v) : type_(siDouble), d_(v) {}                 // NOLINT
   CValue(bool v) : type_(siBool), b_(v) {}                     // NOLINT
@@ -82,7 +82,7 @@ class CValue {
   bool IsSame(const CValue& other) const;
 
  private:
-  static int ClampToInt(long v) {
+  static int ClampLong(long v) {
     return v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : static_cast<int>(v);
   }
 

@@ -1,0 +1,250 @@
+// bench_building: how much RaiseTower costs over the least work its result
+// needs. For each footprint and storey count it times
+//   host:  the RaiseTower command, loaded as a plug-in, through the host;
+//   bound: the same units (same templates, rotations, positions), each
+//          transformed once into one buffer, then one weld at the command's
+//          tolerance (plain code below, not the host's merge);
+// and prints both, the time per unit and their ratio. Medians of a few runs.
+//
+//   bench_building [--runs N] [--quick] [--only host|bound]
+//
+// --only runs one side alone (for a profiler); no ratio is printed then.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <unordered_map>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "plugin_loader.h"
+#include "runtime.h"
+#include "xsi_plugin.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Config {
+  int width, length, floors;
+};
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+bool RunRaiseTower(const Config& c) {
+  XSI::CValueArray args;
+  for (XSI::CValue v : {XSI::CValue(L"Bench"), XSI::CValue(c.floors), XSI::CValue(c.width),
+                        XSI::CValue(c.length), XSI::CValue(L"brick"), XSI::CValue(L"A"),
+                        XSI::CValue(1)})
+    args.Add(v);
+  XSI::CValue out;
+  return XSI::Application().ExecuteCommand(L"RaiseTower", args, out).Succeeded();
+}
+
+// The templates as the host imports them.
+struct Templates {
+  host::Mesh angle, angleRoof, floor, ground, door, roof;
+};
+
+Templates ImportTemplates() {
+  auto& rt = host::Runtime::Get();
+  rt.ResetScene();
+  auto import = [&](const char* base) {
+    XSI::CValueArray args;
+    args.Add(XSI::CString::FromUtf8(std::string(XSI_SOURCE_DIR "/home/builder/objs/") + base + ".obj"));
+    XSI::CValue out;
+    XSI::Application().ExecuteCommand(L"ObjImport", args, out);
+    host::SceneObject* obj = rt.GetScene().Find(XSI::CString::FromUtf8(base));
+    host::Mesh m = obj ? *obj->Geometry() : host::Mesh();
+    m.weldIndex.reset();
+    return m;
+  };
+  Templates t;
+  t.angle = import("p1900_anglebrick");
+  t.angleRoof = import("p1900_angleroofbrick");
+  t.floor = import("p1900_floorbrick");
+  t.ground = import("p1900_groundbrick");
+  t.door = import("p1900_groundbrickdoor");
+  t.roof = import("p1900_roofbrick");
+  rt.ResetScene();
+  return t;
+}
+
+struct Unit {
+  const host::Mesh* mesh;
+  host::Transform xf;
+};
+
+// The building's units in world space: every storey's seed and ring, the
+// roof's, each at its storey's height (entrance on face A, middle slot).
+std::vector<Unit> Layout(const Templates& t, const Config& c) {
+  std::vector<Unit> units;
+  auto add = [&](const host::Mesh& m, double rot, int gz, int gx, int storey) {
+    Unit u{&m, {}};
+    u.xf.rot[1] = rot;
+    u.xf.pos[0] = -13.5 * gx;
+    u.xf.pos[2] = 13.5 * gz;
+    u.xf.pos[1] = 14.0 * storey;
+    units.push_back(u);
+  };
+  const int w = c.width, l = c.length;
+  for (int s = 0; s <= c.floors; ++s) {
+    const bool roof = s == c.floors;
+    const host::Mesh& corner = roof ? t.angleRoof : t.angle;
+    const host::Mesh& wall = roof ? t.roof : s == 0 ? t.ground : t.floor;
+    auto wallAt = [&](int side, int slot) -> const host::Mesh& {
+      return s == 0 && side == 1 && slot == w / 2 ? t.door : wall;
+    };
+    add(corner, -270, 0, 0, s);
+    for (int i = 1; i < w; ++i) add(wallAt(1, i), 0, i, 0, s);
+    add(corner, 0, w, 0, s);
+    for (int j = 1; j < l; ++j) add(wall, -90, w, j, s);
+    add(corner, -90, w, l, s);
+    for (int k = w - 1; k > 0; --k) add(wall, -180, k, l, s);
+    add(corner, -180, 0, l, s);
+    for (int m = l - 1; m > 0; --m) add(wall, -270, 0, m, s);
+    add(corner, -270, 0, 0, s);
+  }
+  return units;
+}
+
+// Least work, written plainly: every unit's corners transformed once into
+// one growing buffer (positions, per-corner normals and UVs, materials by
+// index), then one weld of all positions on a hash grid of tolerance-sized
+// cells: a position takes the lowest earlier index closer than the tolerance.
+struct Soup {
+  std::vector<host::Vec3> positions, normals;
+  std::vector<host::Vec2> uvs;
+  std::vector<std::uint32_t> faceStart{0}, cornerVertex, faceMaterial;
+};
+
+std::size_t Weld(Soup& soup, double tolerance) {
+  auto cell = [&](float v) { return static_cast<std::int64_t>(std::floor(v / tolerance)); };
+  auto key = [](std::int64_t x, std::int64_t y, std::int64_t z) {
+    return (static_cast<std::uint64_t>(x) * 73856093u) ^ (static_cast<std::uint64_t>(y) * 19349663u) ^
+           (static_cast<std::uint64_t>(z) * 83492791u);
+  };
+  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> grid;
+  grid.reserve(soup.positions.size());
+  std::vector<host::Vec3> welded;
+  welded.reserve(soup.positions.size());
+  std::vector<std::uint32_t> map(soup.positions.size());
+  const double t2 = tolerance * tolerance;
+  for (std::size_t i = 0; i < soup.positions.size(); ++i) {
+    const host::Vec3 p = soup.positions[i];
+    const std::int64_t cx = cell(p.x), cy = cell(p.y), cz = cell(p.z);
+    std::uint32_t best = UINT32_MAX;
+    for (std::int64_t x = cx - 1; x <= cx + 1; ++x)
+      for (std::int64_t y = cy - 1; y <= cy + 1; ++y)
+        for (std::int64_t z = cz - 1; z <= cz + 1; ++z) {
+          auto it = grid.find(key(x, y, z));
+          if (it == grid.end()) continue;
+          for (std::uint32_t k : it->second) {
+            const host::Vec3 q = welded[k];
+            const double dx = q.x - p.x, dy = q.y - p.y, dz = q.z - p.z;
+            if (k < best && dx * dx + dy * dy + dz * dz < t2) best = k;
+          }
+        }
+    if (best == UINT32_MAX) {
+      best = static_cast<std::uint32_t>(welded.size());
+      welded.push_back(p);
+      grid[key(cx, cy, cz)].push_back(best);
+    }
+    map[i] = best;
+  }
+  for (std::uint32_t& v : soup.cornerVertex) v = map[v];
+  soup.positions.swap(welded);
+  return soup.positions.size();
+}
+
+std::size_t LowerBound(const std::vector<Unit>& units) {
+  Soup soup;
+  for (const Unit& u : units) {
+    const host::Mesh& m = *u.mesh;
+    const auto base = static_cast<std::uint32_t>(soup.positions.size());
+    for (const host::Vec3& p : m.positions) soup.positions.push_back(u.xf.ApplyPoint(p));
+    for (std::uint32_t v : m.cornerVertex) soup.cornerVertex.push_back(base + v);
+    for (const host::Vec3& n : m.cornerNormal) soup.normals.push_back(u.xf.ApplyNormal(n));
+    soup.uvs.insert(soup.uvs.end(), m.cornerUV.begin(), m.cornerUV.end());
+    const std::uint32_t corners = soup.faceStart.back();
+    for (std::size_t f = 1; f < m.faceStart.size(); ++f) soup.faceStart.push_back(corners + m.faceStart[f]);
+    soup.faceMaterial.insert(soup.faceMaterial.end(), m.faceMaterial.begin(), m.faceMaterial.end());
+  }
+  Weld(soup, 0.001);
+  return soup.faceStart.size() - 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 3;
+  bool quick = false;
+  std::string only;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
+    if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+    if (!std::strcmp(argv[i], "--quick")) quick = true;
+  }
+  auto& rt = host::Runtime::Get();
+  rt.SetHomePath(XSI_SOURCE_DIR "/home");
+  host::PluginManager plugins(rt);
+  if (!plugins.Load(XSI_BINARY_DIR "/plugins/RaiseTower.so").Succeeded()) {
+    std::fprintf(stderr, "bench_building: cannot load the RaiseTower plug-in\n");
+    return 1;
+  }
+  const Templates templates = ImportTemplates();
+
+  std::vector<Config> configs = {{5, 5, 10}, {5, 5, 30}, {10, 10, 10},
+                                 {10, 10, 30}, {20, 20, 10}, {20, 20, 30}};
+  if (quick) configs = {{5, 5, 10}, {10, 10, 10}};
+
+  std::printf("%-10s %7s %9s %11s %11s %11s %7s\n", "footprint", "floors", "units", "host ms",
+              "bound ms", "host us/u", "ratio");
+  for (const Config& c : configs) {
+    const std::vector<Unit> units = Layout(templates, c);
+    std::vector<double> host, bound;
+    std::size_t faces = 0, boundFaces = 0;
+    for (int r = 0; r < runs; ++r) {
+      if (only != "bound") {
+        rt.ResetScene();
+        const auto t0 = Clock::now();
+        if (!RunRaiseTower(c)) {
+          std::fprintf(stderr, "bench_building: RaiseTower failed\n");
+          return 1;
+        }
+        host.push_back(Seconds(Clock::now() - t0));
+        faces = rt.GetScene().Find(L"Bench")->Geometry()->FaceCount();
+      }
+      if (only != "host") {
+        const auto t1 = Clock::now();
+        boundFaces = LowerBound(units);
+        bound.push_back(Seconds(Clock::now() - t1));
+      }
+    }
+    if (!only.empty()) {
+      const double t = Median(only == "host" ? host : bound);
+      std::printf("%dx%d x%d: %s %.2f ms\n", c.width, c.length, c.floors, only.c_str(), t * 1e3);
+      continue;
+    }
+    if (faces != boundFaces) {
+      std::fprintf(stderr, "bench_building: %dx%dx%d gives %zu polygons, the bound %zu\n",
+                   c.width, c.length, c.floors, faces, boundFaces);
+      return 1;
+    }
+    const double h = Median(host), b = Median(bound);
+    char footprint[32];
+    std::snprintf(footprint, sizeof footprint, "%dx%d", c.width, c.length);
+    std::printf("%-10s %7d %9zu %11.2f %11.2f %11.2f %7.2f\n", footprint, c.floors, units.size(),
+                h * 1e3, b * 1e3, h * 1e6 / units.size(), h / b);
+  }
+  rt.ResetScene();
+  return 0;
+}
