@@ -8,6 +8,8 @@
 // (unknown command or option, unreadable or malformed script).
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -265,7 +267,6 @@ class UsageFormatter : public CLI::Formatter {
 void DefineOptions(CLI::App& app, Options& o) {
   app.formatter(std::make_shared<UsageFormatter>());
   app.set_help_flag();
-  app.prefix_command();
   app.add_flag("-h,--help", o.help, "List the options and every command, then exit");
   app.add_flag("--version", o.version, "Print the version and exit");
   app.add_option("--home", o.home, "Host folder (units libraries live below it)")
@@ -292,17 +293,48 @@ void DefineOptions(CLI::App& app, Options& o) {
       "shell, '#' comments. Exit status: 0 success, 1 a command failed, 2 usage error.");
 }
 
+// Options may stand before or after the COMMAND words, as in
+// `scenehost RaiseTower Tower 5 4 3 brick A 1 --save tower.glb`. Words after
+// "--" are always command words, and so is a word like "-1" or "-0.5".
+bool IsOptionWord(const std::string& w) {
+  if (w.size() < 2 || w[0] != '-') return false;
+  if (w[1] == '-') return true;
+  return !(std::isdigit(static_cast<unsigned char>(w[1])) || w[1] == '.');
+}
+
+bool TakesValue(const std::string& w) {
+  static const char* valued[] = {"--home", "--plugins", "--plugin", "--script", "--save", "--log"};
+  for (const char* v : valued)
+    if (w == v) return true;
+  return false;
+}
+
+void SplitArgs(int argc, char** argv, std::vector<std::string>& options, std::vector<std::string>& words) {
+  bool onlyWords = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string w = argv[i];
+    if (!onlyWords && w == "--") {
+      onlyWords = true;
+      continue;
+    }
+    if (onlyWords || !IsOptionWord(w)) {
+      words.push_back(w);
+      continue;
+    }
+    options.push_back(w);
+    if (TakesValue(w) && i + 1 < argc) options.push_back(argv[++i]);
+  }
+}
+
 // Parses argv; returns the exit status when there is nothing more to do.
 std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** argv) {
+  std::vector<std::string> options;
+  SplitArgs(argc, argv, options, o.command);
+  std::reverse(options.begin(), options.end());  // CLI11 takes them last-first
   try {
-    app.parse(argc, argv);
+    app.parse(options);
   } catch (const CLI::ParseError& e) {
     UsageError(e.what());
-    return kUsage;
-  }
-  o.command = app.remaining();
-  if (!o.command.empty() && o.command[0].size() > 1 && o.command[0][0] == '-') {
-    UsageError("unknown option '" + o.command[0] + "' (options go before the COMMAND)");
     return kUsage;
   }
   if (o.help || o.version) return std::nullopt;

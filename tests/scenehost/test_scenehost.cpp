@@ -115,6 +115,18 @@ TEST(ScenehostCommand, PrintsTheReturnValueWithWordsTyped) {
   EXPECT_EQ(r.out, "text:two words|int:-3|bool:false\n");
 }
 
+TEST(ScenehostCommand, OptionsMayFollowTheCommandWords) {
+  TempDir dir;
+  std::string log = dir.File("after.log");
+  Result r = RunEcho({"echo", "-0.5", "x", "--log", log});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "double:-0.5|text:x|text:dflt\n");
+  EXPECT_TRUE(fs::exists(log));
+  // After "--" everything is a command word, even what looks like an option.
+  r = RunEcho({"echo", "--", "--log"});
+  EXPECT_EQ(r.out, "text:--log|int:7|text:dflt\n") << r.err;
+}
+
 TEST(ScenehostCommand, MissingTrailingArgumentsGetTheirDefaults) {
   Result r = RunEcho({"echo", "x"});
   EXPECT_EQ(r.code, 0) << r.err;
