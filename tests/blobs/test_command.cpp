@@ -2,12 +2,15 @@
 // runtime, images written to a scratch folder, run through ExecuteCommand.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -444,4 +447,45 @@ TEST_F(FindSpotsBadInput, FailedRunLeavesTheNextOneUnharmed) {
   const RunResult r = Run(FromRows({"##"}), White());
   EXPECT_TRUE(r.status.Succeeded());
   EXPECT_EQ(r.Text(), "0,0,0,1,0,1#");
+}
+
+namespace {
+
+long VmSizeKb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmSize:", 0) == 0) return std::stol(line.substr(7));
+  return -1;
+}
+
+}  // namespace
+
+TEST_F(FindSpotsBadInput, RunningOutOfMemoryIsAnErrorNotACrash) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit does not mix with AddressSanitizer";
+#else
+  // 3000 x 3000: the host needs 27 MB for the decoded picture (54 MB while
+  // decoding); the run's buffers need well over the 20 MB left beyond that.
+  WriteBmp(Picture(3000, 3000, 255, 255, 255), dir.File("img.bmp"));
+  Args a = White();
+  a.imagesPath = dir.Prefix();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlim_t limit = static_cast<rlim_t>(VmSizeKb()) * 1024 + (54 + 20) * 1024 * 1024;
+    const rlimit rl{limit, limit};
+    setrlimit(RLIMIT_AS, &rl);
+    const RunResult r = RunFindSpots(a);
+    const bool ok = r.status.GetCode() == XSI::CStatus::OutOfMemory && r.out.IsEmpty() &&
+                    r.Logged("not enough memory", 2) && r.Logged(dir.File("img.bmp"), 2) &&
+                    ReadBytes(dir.File("blobs.bmp")) == kept;
+    if (!ok) std::fprintf(stderr, "status %ld\n%s", r.status.GetCode(), r.LogText().c_str());
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the run crashed (signal " << WTERMSIG(status) << ")";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }

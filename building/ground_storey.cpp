@@ -1,0 +1,61 @@
+#include "ground_storey.h"
+
+#include <cstdlib>
+
+#include "footprint.h"
+#include "registration.h"
+#include "unit_ops.h"
+
+namespace raisetower {
+
+int entranceSide(XSI::CString entranceFace) {
+  if (entranceFace == L"A") return 1;
+  if (entranceFace == L"B") return 2;
+  if (entranceFace == L"C") return 3;
+  if (entranceFace == L"D") return 4;
+  return 0;
+}
+
+int entranceSlot(XSI::CString entranceFace, int entrancePosition, int unitsWidth,
+                 int unitsLength) {
+  const int side = entranceSide(entranceFace);
+  if (side == 0) return 0;
+  // Sides 1 and 3 run along the width, 2 and 4 along the length; 3 and 4
+  // are walked with falling slot numbers.
+  const int count = (side == 1 || side == 3) ? unitsWidth : unitsLength;
+  const bool rising = side == 1 || side == 2;
+  switch (entrancePosition) {
+    case 0:
+      return rising ? count - 1 : 1;
+    case 1:
+      return static_cast<int>(static_cast<double>(count) * 0.5);
+    case 2:
+      return rising ? 1 : count - 1;
+    case 3: {
+      const int draw = std::rand();
+      return count > 1 ? 1 + draw % (count - 1) : 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+void buildGroundStorey(XSI::CString buildingName, int unitsWidth, int unitsLength,
+                       XSI::CString entranceFace, int entrancePosition) {
+  const XSI::CString meshName = buildingName + L"ground";
+
+  XSI::X3DObject seed = duplicateUnit(angleUnit, meshName);
+  seed.GetKinematics().GetGlobal().PutParameterValue(
+      L"roty", XSI::CValue(static_cast<double>(kSeedRotation)), XSI::kDefaultTime);
+
+  const int doorSide = entranceSide(entranceFace);
+  const int doorSlot = entranceSlot(entranceFace, entrancePosition, unitsWidth, unitsLength);
+  for (const Placement& p : footprintWalk(unitsWidth, unitsLength)) {
+    const bool door = !p.corner && p.side == doorSide && p.slot == doorSlot;
+    const XSI::X3DObject& unit = p.corner ? angleUnit : door ? groundDoorUnit : groundUnit;
+    placeUnit(meshName, unit, p.rotationY, p.gridZ, p.gridX);
+  }
+  moveUnit(meshName, 0.0f, 0.0f, 0.0f);
+}
+
+}  // namespace raisetower

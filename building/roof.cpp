@@ -1,0 +1,29 @@
+#include "roof.h"
+
+#include "footprint.h"
+#include "registration.h"
+#include "unit_ops.h"
+
+namespace raisetower {
+
+void buildRoof(int floors, XSI::CString buildingName, int unitsWidth, int unitsLength) {
+  const XSI::CString roofName = buildingName + L"roof";
+
+  XSI::X3DObject seed = duplicateUnit(angleRoofUnit, roofName);
+  seed.GetKinematics().GetGlobal().PutParameterValue(
+      L"roty", XSI::CValue(static_cast<double>(kSeedRotation)), XSI::kDefaultTime);
+
+  for (const Placement& p : footprintWalk(unitsWidth, unitsLength)) {
+    placeUnit(roofName, p.corner ? angleRoofUnit : roofUnit, p.rotationY, p.gridZ, p.gridX);
+  }
+  const float height = static_cast<float>(static_cast<double>(floors) * kStoreyHeight);
+  moveUnit(roofName, 0.0f, height, 0.0f);
+  mergeUnits(buildingName + L"ground", roofName);
+
+  XSI::Selection selection = XSI::Application().GetSelection();
+  selection.SetAsText(buildingName + L"ground");
+  XSI::X3DObject building(selection[0]);
+  building.PutParameterValue(L"name", XSI::CValue(buildingName), XSI::kDefaultTime);
+}
+
+}  // namespace raisetower

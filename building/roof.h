@@ -1,0 +1,12 @@
+// The roof: a ring of roof edge units with roof corners, laid out as
+// <buildingName>"roof", lifted to floors x 14, merged into the building mesh
+// <buildingName>"ground", which then takes the name <buildingName>.
+#pragma once
+
+#include <xsi_plugin.h>
+
+namespace raisetower {
+
+void buildRoof(int floors, XSI::CString buildingName, int unitsWidth, int unitsLength);
+
+}  // namespace raisetower
