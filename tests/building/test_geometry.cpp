@@ -112,7 +112,12 @@ TEST_P(BuildingShape, OneMeshOfAllUnitsCentredWithOutwardWalls) {
 
 INSTANTIATE_TEST_SUITE_P(Footprints, BuildingShape,
                          ::testing::Values(Shape{1, 1, 1, "brick"}, Shape{3, 5, 4, "brick"},
-                                           Shape{2, 2, 6, "glass"}, Shape{4, 3, 2, "glass"}));
+                                           Shape{2, 2, 6, "glass"}, Shape{4, 3, 2, "glass"}),
+                         [](const ::testing::TestParamInfo<Shape>& info) {
+                           const Shape& s = info.param;
+                           return std::string(s.style) + "_" + std::to_string(s.floors) + "floors_" +
+                                  std::to_string(s.w) + "x" + std::to_string(s.l);
+                         });
 
 // ---- through scenehost --------------------------------------------------------
 

@@ -153,7 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
                       EntranceCase{L"B", 1, -90, 4, 2}, EntranceCase{L"B", 2, -90, 4, 1},
                       EntranceCase{L"C", 0, -180, 1, 5}, EntranceCase{L"C", 1, -180, 2, 5},
                       EntranceCase{L"C", 2, -180, 3, 5}, EntranceCase{L"D", 0, -270, 0, 1},
-                      EntranceCase{L"D", 1, -270, 0, 2}, EntranceCase{L"D", 2, -270, 0, 4}));
+                      EntranceCase{L"D", 1, -270, 0, 2}, EntranceCase{L"D", 2, -270, 0, 4}),
+    [](const ::testing::TestParamInfo<EntranceCase>& info) {
+      return XSI::CString(info.param.face).GetUtf8String() + "_position" + std::to_string(info.param.position);
+    });
 
 TEST_F(BuildingTest, RandomEntranceTakesOneUnseededDrawPerRun) {
   for (unsigned seed : {1u, 7u, 12345u}) {
