@@ -1,7 +1,8 @@
 #include "driver.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
 
@@ -85,20 +86,41 @@ std::int32_t readElevation(const Image& elevation, std::int32_t x, std::int32_t 
   return elevationFromRed(c.r);
 }
 
+// Anonymous memory for a per-pixel buffer, released on destruction. Large
+// buffers ask for transparent huge pages: one page fault per 2 MiB instead of
+// one per 4 KiB is a visible share of a run. Throws std::bad_alloc.
+class PixelBuffer {
+ public:
+  explicit PixelBuffer(std::size_t bytes) : size_(bytes == 0 ? 1 : bytes) {
+    void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    if (size_ >= kHugePage) ::madvise(p, size_, MADV_HUGEPAGE);  // a hint: failure is harmless
+    data_ = static_cast<std::uint8_t*>(p);
+  }
+  ~PixelBuffer() { release(); }
+  PixelBuffer(const PixelBuffer&) = delete;
+  PixelBuffer& operator=(const PixelBuffer&) = delete;
+
+  std::uint8_t* get() const { return data_; }
+  void release() {
+    if (data_) ::munmap(data_, size_);
+    data_ = nullptr;
+  }
+
+ private:
+  std::size_t size_;
+  std::uint8_t* data_ = nullptr;
+};
+
 // The per-pixel working memory of one run: 4 bytes per pixel (3 raster, 1
 // label), plus the labelling's work list, which only grows as far as a
 // region's runs need.
 struct RunBuffers {
-  std::unique_ptr<std::uint8_t[]> raster;
-  std::unique_ptr<std::uint8_t[]> labels;
+  explicit RunBuffers(std::size_t pixels) : raster(pixels * 3), labels(pixels) {}
+  PixelBuffer raster;
+  PixelBuffer labels;
 };
-
-RunBuffers allocateBuffers(std::size_t pixels) {
-  RunBuffers b;
-  b.raster.reset(new std::uint8_t[pixels * 3]);
-  b.labels.reset(new std::uint8_t[pixels]);
-  return b;
-}
 
 struct LoadedInput {
   Image image;
@@ -135,7 +157,7 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
   const std::int32_t width = static_cast<std::int32_t>(in.image.GetResX());
   const std::int32_t height = static_cast<std::int32_t>(in.image.GetResY());
   const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  RunBuffers buffers = allocateBuffers(pixels);
+  RunBuffers buffers(pixels);
   classifyImage(in.image, makeBounds(a.classify), width, height, buffers.labels.get(),
                 buffers.raster.get());
 
@@ -150,7 +172,7 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
     outlineBlob(raster, region, blob);
   });
   // The label map is done with: give its memory back before writing.
-  buffers.labels.reset();
+  buffers.labels.release();
   state.work = std::vector<PixelRun>();
 
   const BmpWriteResult written = writeBMP(buffers.raster.get(), width, height, 24, kBitmapName);

@@ -107,6 +107,8 @@ ScratchDir::~ScratchDir() {
 namespace {
 
 std::unique_ptr<host::PluginManager>& Manager() {
+  // The runtime is built first so that it outlives the manager at exit.
+  host::Runtime::Get();
   static std::unique_ptr<host::PluginManager> pm;
   return pm;
 }

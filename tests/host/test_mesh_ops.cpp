@@ -347,6 +347,23 @@ TEST(Weld, IndexIsKeptAcrossMergesAndCopiesDoNotShareChanges) {
   EXPECT_EQ(copy.VertexCount(), 28u);
 }
 
+TEST(Weld, IndexOutOfStepWithMovedPositionsIsRebuiltNotTrusted) {
+  Mesh merged = Cube();
+  Merge(merged, Cube(), At(1), 0.001);
+  for (Vec3& p : merged.positions) p.x += 10;  // moved behind the index's back
+  Merge(merged, Cube(), At(12), 0.001);         // touches the moved x=12 face
+  EXPECT_EQ(merged.VertexCount(), 16u);
+}
+
+TEST(Weld, NonFinitePositionsNeverWeld) {
+  const float nan = std::nanf("");
+  Mesh merged = Triangle({nan, 0, 0}, {1, 0, 0}, {0, 1, 0});
+  Merge(merged, Triangle({nan, 0, 0}, {1, 0, 0}, {0, 1e30f, 0}), Transform{}, 0.001);
+  EXPECT_EQ(merged.VertexCount(), 5u);
+  EXPECT_EQ(merged.cornerVertex[4], 1u);
+  ExpectValid(merged);
+}
+
 TEST(Weld, IndexBuiltForAnotherToleranceIsRebuilt) {
   Mesh merged = Cube();
   Merge(merged, Cube(), At(1), 0.5);

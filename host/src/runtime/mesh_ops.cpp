@@ -19,25 +19,62 @@ bool SamePosition(Vec3 a, Vec3 b) { return a.x == b.x && a.y == b.y && a.z == b.
 // Cell coordinates are clamped well inside int64 so huge or non-finite
 // coordinates can never overflow; they only share far-away cells.
 constexpr double kCellLimit = 4.0e18;
+constexpr double kCellsPerTolerance = 0.25;
+constexpr std::size_t kMinBuckets = 1024;
 
-}  // namespace
-
-std::size_t WeldIndex::CellHash::operator()(const Cell& c) const {
-  std::uint64_t h = static_cast<std::uint64_t>(c.x) * 0x9E3779B97F4A7C15ull;
-  h ^= static_cast<std::uint64_t>(c.y) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
-  h ^= static_cast<std::uint64_t>(c.z) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
-  return static_cast<std::size_t>(h ^ (h >> 29));
-}
-
-std::int64_t WeldIndex::CellCoord(double v) const {
-  const double s = std::floor(v / cellSize_);
+// Free functions rather than members so they inline despite -fPIC.
+inline std::int64_t CellOfCoord(double v, double cellsPerUnit) {
+  const double s = std::floor(v * cellsPerUnit);
   if (!(s > -kCellLimit)) return static_cast<std::int64_t>(-kCellLimit);  // also NaN
   if (s > kCellLimit) return static_cast<std::int64_t>(kCellLimit);
   return static_cast<std::int64_t>(s);
 }
 
-WeldIndex::Cell WeldIndex::CellOf(Vec3 p) const {
-  return {CellCoord(p.x), CellCoord(p.y), CellCoord(p.z)};
+inline std::uint32_t BucketOfCell(std::int64_t x, std::int64_t y, std::int64_t z, std::size_t mask) {
+  std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ull ^
+                    static_cast<std::uint64_t>(y) * 0xC2B2AE3D27D4EB4Full ^
+                    static_cast<std::uint64_t>(z) * 0x165667B19E3779F9ull;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return static_cast<std::uint32_t>(h & mask);
+}
+
+}  // namespace
+
+WeldIndex::WeldIndex(double tolerance)
+    : tolerance_(tolerance),
+      cellsPerUnit_(kCellsPerTolerance / tolerance),
+      head_(kMinBuckets, kNone) {}
+
+std::uint32_t WeldIndex::BucketOf(Vec3 p) const {
+  return BucketOfCell(CellOfCoord(p.x, cellsPerUnit_), CellOfCoord(p.y, cellsPerUnit_),
+                      CellOfCoord(p.z, cellsPerUnit_), head_.size() - 1);
+}
+
+void WeldIndex::Link(std::uint32_t index, std::uint32_t bucket) {
+  next_[index] = head_[bucket];
+  head_[bucket] = index;
+}
+
+// New bucket layout; re-chains every position oldest first so chains stay
+// newest first.
+void WeldIndex::Rechain(const std::vector<Vec3>& positions, std::size_t buckets) {
+  head_.assign(buckets, kNone);
+  // In batches whose buckets are fetched together: a big index is mostly
+  // cache misses otherwise.
+  constexpr std::size_t kBatch = 64;
+  std::uint32_t batch[kBatch];
+  for (std::size_t start = 0; start < next_.size(); start += kBatch) {
+    const std::size_t n = std::min(kBatch, next_.size() - start);
+    for (std::size_t k = 0; k < n; ++k) {
+      batch[k] = BucketOf(positions[start + k]);
+#if defined(__GNUC__)
+      __builtin_prefetch(&head_[batch[k]], 1);
+#endif
+    }
+    for (std::size_t k = 0; k < n; ++k) Link(static_cast<std::uint32_t>(start + k), batch[k]);
+  }
 }
 
 bool WeldIndex::InStepWith(const std::vector<Vec3>& positions) const {
@@ -45,65 +82,97 @@ bool WeldIndex::InStepWith(const std::vector<Vec3>& positions) const {
   return Count() == 0 || SamePosition(positions[Count() - 1], last_);
 }
 
+void WeldIndex::Reserve(const std::vector<Vec3>& positions, std::size_t count) {
+  // At most one position per two buckets keeps chains short.
+  std::size_t buckets = head_.size();
+  while (count * 2 > buckets) buckets *= 2;
+  if (buckets != head_.size()) Rechain(positions, buckets);
+}
+
 void WeldIndex::Extend(const std::vector<Vec3>& positions, std::size_t end) {
   assert(end <= positions.size());
-  next_.reserve(std::max(end, next_.size()));
+  if (end <= Count()) return;
+  Reserve(positions, end);
   for (std::size_t i = Count(); i < end; ++i) {
-    const auto index = static_cast<std::uint32_t>(i);
-    auto [it, inserted] = head_.try_emplace(CellOf(positions[i]), index);
-    next_.push_back(inserted ? kNone : it->second);
-    it->second = index;
+    next_.push_back(kNone);
+    Link(static_cast<std::uint32_t>(i), BucketOf(positions[i]));
     last_ = positions[i];
   }
 }
 
 bool WeldIndex::Truncate(const std::vector<Vec3>& positions, std::size_t end) {
   if (Count() > positions.size()) return false;
-  // Newest first: each removed index must be the head of its cell's chain.
+  // Newest first: each removed index must head its bucket's chain.
   while (Count() > end) {
     const std::size_t i = Count() - 1;
-    auto it = head_.find(CellOf(positions[i]));
-    if (it == head_.end() || it->second != i) return false;
-    if (next_[i] == kNone) {
-      head_.erase(it);
-    } else {
-      it->second = next_[i];
-    }
+    const std::uint32_t bucket = BucketOf(positions[i]);
+    if (head_[bucket] != i) return false;
+    head_[bucket] = next_[i];
     next_.pop_back();
   }
   if (Count() > 0) last_ = positions[Count() - 1];
   return true;
 }
 
-std::uint32_t WeldIndex::FindLowest(const std::vector<Vec3>& positions, Vec3 p,
-                                    double radius) const {
-  assert(radius <= cellSize_);
-  if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return kNone;
-  // A point closer than one cell lies in the neighbouring cells; the small
-  // margin covers rounding of the cell division at cell borders.
+WeldIndex::Neighbourhood WeldIndex::Near(Vec3 p) const {
+  Neighbourhood near;
+  if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return near;
+  // The cells the ball around p reaches; the small margin covers rounding at
+  // cell borders. Cells are wider than the ball, so 1 or 2 per axis.
   auto range = [&](double v, std::int64_t& lo, std::int64_t& hi) {
-    const double margin = radius * 1e-6 + std::fabs(v) * 1e-12;
-    lo = CellCoord(v - radius - margin);
-    hi = CellCoord(v + radius + margin);
+    const double margin = tolerance_ * 1e-6 + std::fabs(v) * 1e-12;
+    lo = CellOfCoord(v - tolerance_ - margin, cellsPerUnit_);
+    hi = std::min(CellOfCoord(v + tolerance_ + margin, cellsPerUnit_), lo + 1);
   };
   std::int64_t x0, x1, y0, y1, z0, z1;
   range(p.x, x0, x1);
   range(p.y, y0, y1);
   range(p.z, z0, z1);
-  const double r2 = radius * radius;
-  std::uint32_t best = kNone;
+  const std::size_t mask = head_.size() - 1;
   for (std::int64_t x = x0; x <= x1; ++x) {
     for (std::int64_t y = y0; y <= y1; ++y) {
       for (std::int64_t z = z0; z <= z1; ++z) {
-        auto it = head_.find(Cell{x, y, z});
-        if (it == head_.end()) continue;
-        for (std::uint32_t i = it->second; i != kNone; i = next_[i]) {
-          if (i >= best) continue;
-          const Vec3 q = positions[i];
-          const double dx = double(q.x) - p.x, dy = double(q.y) - p.y, dz = double(q.z) - p.z;
-          if (dx * dx + dy * dy + dz * dz < r2) best = i;
+        const std::uint32_t bucket = BucketOfCell(x, y, z, mask);
+        // Cells may share a bucket: walk each once.
+        if (std::find(near.bucket, near.bucket + near.count, bucket) == near.bucket + near.count) {
+          near.bucket[near.count++] = bucket;
         }
       }
+    }
+  }
+  return near;
+}
+
+void WeldIndex::Prefetch(const std::vector<Vec3>& positions,
+                         const std::vector<Neighbourhood>& near) const {
+#if defined(__GNUC__)
+  for (const Neighbourhood& n : near) {
+    for (int k = 0; k < n.count; ++k) __builtin_prefetch(&head_[n.bucket[k]]);
+  }
+  for (const Neighbourhood& n : near) {
+    for (int k = 0; k < n.count; ++k) {
+      const std::uint32_t i = head_[n.bucket[k]];
+      if (i == kNone || i >= positions.size()) continue;
+      __builtin_prefetch(&positions[i]);
+      __builtin_prefetch(&next_[i]);
+    }
+  }
+#else
+  (void)positions;
+  (void)near;
+#endif
+}
+
+std::uint32_t WeldIndex::FindLowest(const std::vector<Vec3>& positions, Vec3 p,
+                                    const Neighbourhood& near) const {
+  const double r2 = tolerance_ * tolerance_;
+  std::uint32_t best = kNone;
+  for (int k = 0; k < near.count; ++k) {
+    for (std::uint32_t i = head_[near.bucket[k]]; i != kNone; i = next_[i]) {
+      if (i >= best) continue;
+      const Vec3 q = positions[i];
+      const double dx = double(q.x) - p.x, dy = double(q.y) - p.y, dz = double(q.z) - p.z;
+      if (dx * dx + dy * dy + dz * dz < r2) best = i;
     }
   }
   return best;
@@ -188,7 +257,7 @@ std::vector<std::uint32_t> MapMaterials(Mesh& merged, const Mesh& other) {
 WeldIndex& PrepareIndex(Mesh& mesh, std::size_t count, double tolerance) {
   auto& index = mesh.weldIndex;
   if (index && index.use_count() > 1) index = std::make_shared<WeldIndex>(*index);
-  if (!index || index->CellSize() != tolerance || !index->InStepWith(mesh.positions)) {
+  if (!index || index->Tolerance() != tolerance || !index->InStepWith(mesh.positions)) {
     index = std::make_shared<WeldIndex>(tolerance);
   }
   if (index->Count() > count && !index->Truncate(mesh.positions, count)) {
@@ -232,7 +301,7 @@ void TranslateMesh(Mesh& mesh, Vec3 offset) {
   if (!mesh.weldIndex) return;
   // Every position moved, so its cell did too: re-hash at the cost of the
   // move itself.
-  auto moved = std::make_shared<WeldIndex>(mesh.weldIndex->CellSize());
+  auto moved = std::make_shared<WeldIndex>(mesh.weldIndex->Tolerance());
   moved->Extend(mesh.positions, std::min(mesh.weldIndex->Count(), mesh.positions.size()));
   mesh.weldIndex = std::move(moved);
 }
@@ -272,6 +341,8 @@ void AppendMesh(Mesh& merged, const Mesh& other, const Transform& otherXf, Merge
   const std::size_t baseVertices = merged.VertexCount();
   const bool identity = otherXf.IsIdentity();
   const bool mirror = Mirrors(otherXf);
+  const bool keepNormals = otherXf.rot[0] == 0 && otherXf.rot[1] == 0 && otherXf.rot[2] == 0 &&
+                           otherXf.scl[0] == 1 && otherXf.scl[1] == 1 && otherXf.scl[2] == 1;
 
   std::vector<std::uint32_t> materialMap = MapMaterials(merged, other);
   if (other.FaceCount() > 0 && materialMap.empty()) {
@@ -281,8 +352,9 @@ void AppendMesh(Mesh& merged, const Mesh& other, const Transform& otherXf, Merge
     materialMap = MapMaterials(merged, fallback);
   }
 
+  // The merged buffers are left to grow geometrically: reserving exact
+  // sizes here would copy the whole mesh on every merge.
   record.appendedPositions.reserve(other.VertexCount());
-  merged.positions.reserve(baseVertices + other.VertexCount());
   for (const Vec3& p : other.positions) {
     const Vec3 w = identity ? p : otherXf.ApplyPoint(p);
     record.appendedPositions.push_back(w);
@@ -300,13 +372,7 @@ void AppendMesh(Mesh& merged, const Mesh& other, const Transform& otherXf, Merge
   const bool otherNormals = other.cornerNormal.size() == other.CornerCount();
   const bool otherUVs = other.cornerUV.size() == other.CornerCount();
 
-  const std::size_t corners = merged.CornerCount() + other.CornerCount();
-  merged.cornerVertex.reserve(corners);
   record.appendedCornerVertex.reserve(other.CornerCount());
-  if (normals) merged.cornerNormal.reserve(corners);
-  if (uvs) merged.cornerUV.reserve(corners);
-  merged.faceStart.reserve(merged.faceStart.size() + other.FaceCount());
-  merged.faceMaterial.reserve(merged.faceMaterial.size() + other.FaceCount());
 
   for (std::size_t f = 0; f < other.FaceCount(); ++f) {
     const std::uint32_t b = other.faceStart[f], e = other.faceStart[f + 1];
@@ -325,7 +391,7 @@ void AppendMesh(Mesh& merged, const Mesh& other, const Transform& otherXf, Merge
       if (otherNormals) {
         for (std::size_t i = 0; i < n; ++i) {
           const Vec3 nv = other.cornerNormal[cornerAt(i)];
-          merged.cornerNormal.push_back(identity ? nv : otherXf.ApplyNormal(nv));
+          merged.cornerNormal.push_back(keepNormals ? nv : otherXf.ApplyNormal(nv));
         }
       } else {
         const Vec3 flat = FlatNormal(n, [&](std::size_t i) {
@@ -367,11 +433,21 @@ void WeldAppended(Mesh& merged, MergeRecord& record, double tolerance) {
 
   // Compute the mapping appended position -> merged index, then apply it.
   merged.positions.resize(base);
-  std::vector<std::uint32_t> map(record.appendedPositions.size());
+  const std::vector<Vec3>& appended = record.appendedPositions;
+  std::vector<WeldIndex::Neighbourhood> near;
+  if (index) {
+    // Fixed bucket layout for the whole part, so the neighbourhoods stay
+    // valid; their lookups are then fetched together.
+    index->Reserve(merged.positions, base + appended.size());
+    near.reserve(appended.size());
+    for (const Vec3& p : appended) near.push_back(index->Near(p));
+    index->Prefetch(merged.positions, near);
+  }
+  std::vector<std::uint32_t> map(appended.size());
   for (std::size_t i = 0; i < map.size(); ++i) {
-    const Vec3 p = record.appendedPositions[i];
+    const Vec3 p = appended[i];
     if (index) {
-      const std::uint32_t hit = index->FindLowest(merged.positions, p, tolerance);
+      const std::uint32_t hit = index->FindLowest(merged.positions, p, near[i]);
       if (hit != WeldIndex::kNone) {
         map[i] = hit;
         continue;

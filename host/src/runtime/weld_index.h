@@ -3,7 +3,10 @@
 // proportion to that part, not to the whole mesh.
 //
 // Contract: the index covers positions [0, Count()) of the mesh it belongs
-// to, hashed into cubic cells of CellSize(). Whoever changes those positions
+// to, hashed by cubic cell. Cells are four tolerances wide, so the
+// neighbourhood of a lookup touches 1 to 8 cells (3.4 on average) instead of
+// the 27 that tolerance-sized cells need; that keeps welding cheap when the
+// index is far bigger than the CPU caches. Whoever changes those positions
 // in place must drop the index (TranslateMesh rebuilds it); an index found
 // out of step is rebuilt, never trusted. Lookups return the lowest matching
 // index, so results never depend on hash-table order.
@@ -11,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "mesh.h"
@@ -22,14 +24,24 @@ class WeldIndex {
  public:
   static constexpr std::uint32_t kNone = 0xffffffffu;
 
-  explicit WeldIndex(double cellSize) : cellSize_(cellSize) {}
+  // The buckets a lookup around one point must walk (1 to 8).
+  struct Neighbourhood {
+    std::uint32_t bucket[8];
+    int count = 0;
+  };
 
-  double CellSize() const { return cellSize_; }
+  explicit WeldIndex(double tolerance);
+
+  double Tolerance() const { return tolerance_; }
   std::size_t Count() const { return next_.size(); }
 
   // True when the index still matches `positions` as far as it can tell
   // cheaply (count and the last indexed position).
   bool InStepWith(const std::vector<Vec3>& positions) const;
+
+  // Makes room for `count` positions in all, so that Extend up to there
+  // keeps the bucket layout (and so every Neighbourhood) unchanged.
+  void Reserve(const std::vector<Vec3>& positions, std::size_t count);
 
   // Indexes positions [Count(), end).
   void Extend(const std::vector<Vec3>& positions, std::size_t end);
@@ -38,26 +50,30 @@ class WeldIndex {
   // not to match `positions`; the caller must rebuild it then.
   bool Truncate(const std::vector<Vec3>& positions, std::size_t end);
 
-  // Lowest indexed position strictly closer than `radius` to `p` (radius must
-  // not exceed the cell size), or kNone.
-  std::uint32_t FindLowest(const std::vector<Vec3>& positions, Vec3 p, double radius) const;
+  Neighbourhood Near(Vec3 p) const;
+
+  // Starts loading the buckets and first candidates of many lookups into the
+  // cache at once, instead of one cache miss after the other.
+  void Prefetch(const std::vector<Vec3>& positions, const std::vector<Neighbourhood>& near) const;
+
+  // Lowest indexed position strictly closer than Tolerance() to `p`, or
+  // kNone. `near` must be Near(p) under the current bucket layout.
+  std::uint32_t FindLowest(const std::vector<Vec3>& positions, Vec3 p, const Neighbourhood& near) const;
+  std::uint32_t FindLowest(const std::vector<Vec3>& positions, Vec3 p) const {
+    return FindLowest(positions, p, Near(p));
+  }
 
  private:
-  struct Cell {
-    std::int64_t x, y, z;
-    bool operator==(const Cell& o) const { return x == o.x && y == o.y && z == o.z; }
-  };
-  struct CellHash {
-    std::size_t operator()(const Cell& c) const;
-  };
+  std::uint32_t BucketOf(Vec3 p) const;
+  void Link(std::uint32_t index, std::uint32_t bucket);
+  void Rechain(const std::vector<Vec3>& positions, std::size_t buckets);
 
-  std::int64_t CellCoord(double v) const;
-  Cell CellOf(Vec3 p) const;
-
-  double cellSize_;
-  // Each cell holds a chain of position indices, newest first: head_ gives
-  // the newest, next_[i] the one indexed before i in the same cell.
-  std::unordered_map<Cell, std::uint32_t, CellHash> head_;
+  double tolerance_;
+  double cellsPerUnit_;  // 1 / cell size
+  // A cell hashes to a bucket; each bucket chains its positions newest
+  // first (head_[bucket], then next_[i]). Unrelated cells may share a
+  // bucket: every candidate is checked by distance, so that only costs time.
+  std::vector<std::uint32_t> head_;
   std::vector<std::uint32_t> next_;
   Vec3 last_{};  // position of index Count()-1, to notice moved meshes
 };
