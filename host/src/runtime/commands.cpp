@@ -329,6 +329,10 @@ CStatus MoveCtr2Vertices(Runtime& rt, const CValueArray& args, CValue&) {
   Vec3 c{(b.min.x + b.max.x) * 0.5f, (b.min.y + b.max.y) * 0.5f, (b.min.z + b.max.z) * 0.5f};
   Vec3 worldCentre = obj->xf.ApplyPoint(c);
   TranslateMesh(*obj->MutableGeometry(), Vec3{-c.x, -c.y, -c.z});
+  if (obj->mergeOp) {
+    // A later tolerance change re-welds from the record: keep it in step.
+    for (Vec3& p : obj->mergeOp->record.appendedPositions) p = Vec3{p.x - c.x, p.y - c.y, p.z - c.z};
+  }
   obj->xf.pos[0] = worldCentre.x;
   obj->xf.pos[1] = worldCentre.y;
   obj->xf.pos[2] = worldCentre.z;
