@@ -1,5 +1,7 @@
 #include "footprint.h"
 
+#include "unit_ops.h"
+
 namespace raisetower {
 
 namespace {
@@ -29,6 +31,13 @@ std::vector<Placement> footprintWalk(int unitsWidth, int unitsLength) {
   for (int m = l - 1; m > 0; --m) walk.push_back(wall(4, m, -270.0f, 0, m));
   walk.push_back(corner(4, -270.0f, 0, 0));
   return walk;
+}
+
+XSI::X3DObject laySeedPiece(XSI::X3DObject cornerTemplate, XSI::CString meshName) {
+  XSI::X3DObject seed = duplicateUnit(cornerTemplate, meshName);
+  seed.GetKinematics().GetGlobal().PutParameterValue(
+      L"roty", XSI::CValue(static_cast<double>(kSeedRotation)), XSI::kDefaultTime);
+  return seed;
 }
 
 }  // namespace raisetower

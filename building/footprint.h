@@ -13,6 +13,8 @@
 
 #include <vector>
 
+#include <xsi_plugin.h>
+
 namespace raisetower {
 
 constexpr float kSeedRotation = -270.0f;
@@ -29,5 +31,9 @@ struct Placement {
 // Placements in walk order: 2(W-1) + 2(L-1) wall slots and four corners
 // (fewer wall slots when a count is below 2).
 std::vector<Placement> footprintWalk(int unitsWidth, int unitsLength);
+
+// Starts a storey or roof mesh: a copy of the corner template named
+// `meshName`, turned to kSeedRotation and left where the template stands.
+XSI::X3DObject laySeedPiece(XSI::X3DObject cornerTemplate, XSI::CString meshName);
 
 }  // namespace raisetower

@@ -44,9 +44,7 @@ void buildGroundStorey(XSI::CString buildingName, int unitsWidth, int unitsLengt
                        XSI::CString entranceFace, int entrancePosition) {
   const XSI::CString meshName = buildingName + L"ground";
 
-  XSI::X3DObject seed = duplicateUnit(angleUnit, meshName);
-  seed.GetKinematics().GetGlobal().PutParameterValue(
-      L"roty", XSI::CValue(static_cast<double>(kSeedRotation)), XSI::kDefaultTime);
+  laySeedPiece(angleUnit, meshName);
 
   const int doorSide = entranceSide(entranceFace);
   const int doorSlot = entranceSlot(entranceFace, entrancePosition, unitsWidth, unitsLength);

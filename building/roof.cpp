@@ -9,9 +9,7 @@ namespace raisetower {
 void buildRoof(int floors, XSI::CString buildingName, int unitsWidth, int unitsLength) {
   const XSI::CString roofName = buildingName + L"roof";
 
-  XSI::X3DObject seed = duplicateUnit(angleRoofUnit, roofName);
-  seed.GetKinematics().GetGlobal().PutParameterValue(
-      L"roty", XSI::CValue(static_cast<double>(kSeedRotation)), XSI::kDefaultTime);
+  laySeedPiece(angleRoofUnit, roofName);
 
   for (const Placement& p : footprintWalk(unitsWidth, unitsLength)) {
     placeUnit(roofName, p.corner ? angleRoofUnit : roofUnit, p.rotationY, p.gridZ, p.gridX);

@@ -14,9 +14,7 @@ void buildUpperStorey(int storeyIndex, XSI::CString buildingName, int unitsWidth
                       int unitsLength) {
   const XSI::CString meshName = upperStoreyName(buildingName, storeyIndex);
 
-  XSI::X3DObject seed = duplicateUnit(angleUnit, meshName);
-  seed.GetKinematics().GetGlobal().PutParameterValue(
-      L"roty", XSI::CValue(static_cast<double>(kSeedRotation)), XSI::kDefaultTime);
+  laySeedPiece(angleUnit, meshName);
 
   for (const Placement& p : footprintWalk(unitsWidth, unitsLength)) {
     placeUnit(meshName, p.corner ? angleUnit : floorUnit, p.rotationY, p.gridZ, p.gridX);
