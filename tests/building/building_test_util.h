@@ -15,6 +15,7 @@
 #include "plugin_loader.h"
 #include "runtime.h"
 #include "xsi_plugin.h"
+#include "temp_dir.h"
 
 namespace bt {
 
@@ -198,22 +199,6 @@ inline UnitCounts ExpectedCounts(const std::string& home, const std::string& sty
   return total;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "raisetower-test-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testsupport::TempDir;
 
 }  // namespace bt

@@ -12,6 +12,7 @@
 
 #include "runtime.h"
 #include "xsi_plugin.h"
+#include "temp_dir.h"
 
 namespace testutil {
 
@@ -37,26 +38,7 @@ inline std::string LastError() {
   return "";
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "xsi-test-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  std::string Write(const std::string& name, const std::string& text) const {
-    std::ofstream(path_ / name, std::ios::binary) << text;
-    return File(name);
-  }
-
- private:
-  fs::path path_;
-};
+using testsupport::TempDir;
 
 // A unit cube from (0,0,0) to (1,1,1): 8 positions, 6 quads.
 inline const char* kCubeObj =

@@ -6,6 +6,7 @@
 
 #include "plugin_loader.h"
 #include "runtime.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 using host::PluginManager;
@@ -61,22 +62,7 @@ std::string Echo(const CValueArray& args, XSI::CStatus* status = nullptr) {
   return out.GetAsText().GetUtf8String();
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/scenehost_loader_XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testsupport::TempDir;
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;

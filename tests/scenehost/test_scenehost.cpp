@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -37,22 +38,7 @@ void WriteText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/scenehost_cli_XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testsupport::TempDir;
 
 struct Result {
   int code = -1;
