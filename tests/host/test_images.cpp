@@ -10,6 +10,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <stb_image.h>
 
 #include "host_test_util.h"
 #include "image_data.h"
@@ -234,6 +235,63 @@ TEST_F(ScratchDir, LoadedImageRecordsItsPath) {
   ASSERT_TRUE(data) << error;
   EXPECT_EQ(data->path, path);
   EXPECT_EQ(data->pixels8.size(), 12u);
+}
+
+// Plain 24-bit BMPs take the host's own row reader; it must give exactly
+// what stb gives, padding and both row orders included.
+std::string PlainBmp(int width, int height, unsigned seed, bool truncate = false) {
+  const int rows = height < 0 ? -height : height;
+  const int rowBytes = (width * 3 + 3) & ~3;
+  auto u32 = [](std::string& s, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) s += char((v >> (8 * i)) & 0xff);
+  };
+  auto u16 = [](std::string& s, std::uint16_t v) { s += char(v & 0xff), s += char(v >> 8); };
+  std::string f = "BM";
+  u32(f, std::uint32_t(54 + rowBytes * rows)), u32(f, 0), u32(f, 54), u32(f, 40);
+  u32(f, std::uint32_t(width)), u32(f, std::uint32_t(height)), u16(f, 1), u16(f, 24);
+  u32(f, 0), u32(f, std::uint32_t(rowBytes * rows)), u32(f, 0), u32(f, 0), u32(f, 0), u32(f, 0);
+  for (int i = 0; i < rowBytes * rows; ++i) f += char((seed * 2654435761u + unsigned(i) * 40503u) >> 13);
+  if (truncate) f.resize(f.size() - 2);
+  return f;
+}
+
+TEST_F(ScratchDir, PlainBmpReadsAsStbReadsIt) {
+  for (int width = 1; width <= 5; ++width) {
+    for (int height : {1, 3, -2}) {
+      const std::string bytes = PlainBmp(width, height, unsigned(width * 7 + height));
+      const std::string path = (dir_ / "plain.bmp").string();
+      std::ofstream(path, std::ios::binary) << bytes;
+      std::string error;
+      auto data = host::LoadImageFile(path, error);
+      ASSERT_TRUE(data) << error;
+      int w = 0, h = 0, n = 0;
+      stbi_uc* ref = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()),
+                                           int(bytes.size()), &w, &h, &n, 0);
+      ASSERT_NE(ref, nullptr);
+      EXPECT_EQ(data->width, w);
+      EXPECT_EQ(data->height, h);
+      EXPECT_EQ(data->channels, n);
+      EXPECT_EQ(std::vector<std::uint8_t>(ref, ref + w * h * n), data->pixels8)
+          << width << " x " << height;
+      stbi_image_free(ref);
+    }
+  }
+}
+
+TEST_F(ScratchDir, TruncatedPlainBmpIsLeftToStb) {
+  const std::string bytes = PlainBmp(5, 4, 1, true);
+  const std::string path = (dir_ / "cut.bmp").string();
+  std::ofstream(path, std::ios::binary) << bytes;
+  std::string error;
+  auto data = host::LoadImageFile(path, error);
+  int w = 0, h = 0, n = 0;
+  stbi_uc* ref = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()),
+                                       int(bytes.size()), &w, &h, &n, 0);
+  ASSERT_EQ(data != nullptr, ref != nullptr) << error;
+  if (ref) {
+    EXPECT_EQ(std::vector<std::uint8_t>(ref, ref + w * h * n), data->pixels8);
+  }
+  stbi_image_free(ref);
 }
 
 // ---- clips through the host ------------------------------------------------
