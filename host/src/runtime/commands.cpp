@@ -30,23 +30,6 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::vector<CString> SplitNames(const CString& list) {
-  std::vector<CString> out;
-  std::wstring current;
-  auto flush = [&] {
-    std::size_t b = current.find_first_not_of(L" \t");
-    std::size_t e = current.find_last_not_of(L" \t");
-    if (b != std::wstring::npos) out.emplace_back(current.substr(b, e - b + 1));
-    current.clear();
-  };
-  for (wchar_t c : list.Wide()) {
-    if (c == L',') flush();
-    else current += c;
-  }
-  flush();
-  return out;
-}
-
 std::vector<CString> SplitPath(const CString& path) {
   std::vector<CString> out;
   std::wstring current;

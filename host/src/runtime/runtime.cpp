@@ -14,6 +14,23 @@ std::string NormalisePath(const std::string& path) {
   return out;
 }
 
+std::vector<CString> SplitNames(const CString& list) {
+  std::vector<CString> out;
+  std::wstring current;
+  auto flush = [&] {
+    std::size_t b = current.find_first_not_of(L" \t");
+    std::size_t e = current.find_last_not_of(L" \t");
+    if (b != std::wstring::npos) out.emplace_back(current.substr(b, e - b + 1));
+    current.clear();
+  };
+  for (wchar_t c : list.Wide()) {
+    if (c == L',') flush();
+    else current += c;
+  }
+  flush();
+  return out;
+}
+
 Runtime& Runtime::Get() {
   // Built on first use so plug-ins and the host share one instance through
   // the SDK library, whatever the load order.

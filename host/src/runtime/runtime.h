@@ -230,6 +230,9 @@ void RegisterHostCommands(Runtime& rt);
 // Text helpers shared by the runtime.
 std::string ToUtf8(const CString& s);
 CString FromUtf8(const std::string& s);
+// "a, b,c" -> {"a", "b", "c"}: comma-separated object names, trimmed, empty
+// items dropped. Shared by the commands and Selection::SetAsText.
+std::vector<CString> SplitNames(const CString& list);
 // Backslashes become '/', so paths composed for other systems work here.
 std::string NormalisePath(const std::string& path);
 

@@ -142,19 +142,8 @@ CStatus Selection::SetAsText(const CString& names) {
   return Guarded([&]() -> CStatus {
     host::Scene& scene = host::Runtime::Get().GetScene();
     std::vector<std::uint64_t> ids;
-    std::wstring current;
-    auto flush = [&] {
-      std::size_t b = current.find_first_not_of(L" \t");
-      std::size_t e = current.find_last_not_of(L" \t");
-      if (b != std::wstring::npos)
-        if (auto* obj = scene.Find(CString(current.substr(b, e - b + 1)))) ids.push_back(obj->id);
-      current.clear();
-    };
-    for (wchar_t c : names.Wide()) {
-      if (c == L',') flush();
-      else current += c;
-    }
-    flush();
+    for (const CString& name : host::SplitNames(names))
+      if (auto* obj = scene.Find(name)) ids.push_back(obj->id);
     scene.SelectionIds() = ids;
     return ids.empty() ? CStatus::Fail : CStatus::OK;
   });
