@@ -1,12 +1,11 @@
 // Plug-in entry point for one run of the command.
 #include <xsi_plugin.h>
 
-#include "callback_guard.h"
 #include "driver.h"
 
 using namespace XSI;
 
 XSIPLUGINCALLBACK CStatus findSpots_Execute(CRef& in_ctxt) {
-  return findspots::guardCallback(L"findSpots_Execute",
+  return GuardCallback(L"findSpots: findSpots_Execute",
                                   [&]() -> CStatus { return findspots::executeFindSpots(in_ctxt); });
 }

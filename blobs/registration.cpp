@@ -1,13 +1,12 @@
 // Plug-in entry points for loading, unloading and defining the command.
 #include <xsi_plugin.h>
 
-#include "callback_guard.h"
 #include "findspots_command.h"
 
 using namespace XSI;
 
 XSIPLUGINCALLBACK CStatus XSILoadPlugin(PluginRegistrar& in_reg) {
-  return findspots::guardCallback(L"XSILoadPlugin", [&]() -> CStatus {
+  return GuardCallback(L"findSpots: XSILoadPlugin", [&]() -> CStatus {
     in_reg.PutAuthor(L"scenehost developers");
     in_reg.PutName(findspots::kPluginName);
     in_reg.PutEmail(L"scenehost@example.org");
@@ -19,14 +18,14 @@ XSIPLUGINCALLBACK CStatus XSILoadPlugin(PluginRegistrar& in_reg) {
 }
 
 XSIPLUGINCALLBACK CStatus XSIUnloadPlugin(const PluginRegistrar& in_reg) {
-  return findspots::guardCallback(L"XSIUnloadPlugin", [&]() -> CStatus {
+  return GuardCallback(L"findSpots: XSIUnloadPlugin", [&]() -> CStatus {
     Application().LogMessage(in_reg.GetName() + L" has been unloaded.", siVerboseMsg);
     return CStatus::OK;
   });
 }
 
 XSIPLUGINCALLBACK CStatus findSpots_Init(CRef& in_ctxt) {
-  return findspots::guardCallback(L"findSpots_Init", [&]() -> CStatus {
+  return GuardCallback(L"findSpots: findSpots_Init", [&]() -> CStatus {
     Context ctxt(in_ctxt);
     Command oCmd(ctxt.GetSource());
     oCmd.PutDescription(findspots::kCommandDescription);

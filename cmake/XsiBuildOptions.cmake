@@ -12,3 +12,11 @@ if(XSI_SANITIZE)
   target_link_options(xsi_build_options INTERFACE
     $<BUILD_INTERFACE:-fsanitize=address,undefined>)
 endif()
+if(XSI_FUZZ)
+  # Everything is instrumented for coverage; only the harnesses link the
+  # libFuzzer driver (add_xsi_fuzzer).
+  target_compile_options(xsi_build_options INTERFACE
+    $<BUILD_INTERFACE:-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined>)
+  target_link_options(xsi_build_options INTERFACE
+    $<BUILD_INTERFACE:-fsanitize=address,undefined>)
+endif()

@@ -20,10 +20,49 @@
 #include "xsi_value.h"
 #include "xsi_x3dobject.h"
 
+#include <exception>
+#include <new>
+
 #define XSIPLUGINCALLBACK extern "C" __attribute__((visibility("default")))
 
 namespace XSI {
 using LoadPluginFn = CStatus (*)(PluginRegistrar&);
 using UnloadPluginFn = CStatus (*)(const PluginRegistrar&);
 using CommandCallbackFn = CStatus (*)(CRef&);
+}  // namespace XSI
+
+namespace XSI {
+
+// The one exception guard for a plug-in's entry points: runs `body` and turns
+// anything it throws into a failing status and one error line, so no
+// exception ever crosses into the host. `where` names the plug-in and the
+// callback, e.g. L"HouseSmith: RaiseTower_Execute".
+//   std::bad_alloc      -> CStatus::OutOfMemory, "... stopped: not enough memory"
+//   std::exception      -> CStatus::Fail, "... stopped on an internal error: <what>"
+//   anything else       -> CStatus::Fail, "... stopped on an unknown internal error"
+template <typename Body>
+CStatus GuardCallback(const wchar_t* where, Body&& body) noexcept {
+  CStatus status = CStatus::Fail;
+  const char* what = nullptr;
+  const wchar_t* reason = L" stopped on an unknown internal error";
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    status = CStatus::OutOfMemory;
+    reason = L" stopped: not enough memory";
+  } catch (const std::exception& e) {
+    what = e.what();
+    reason = L" stopped on an internal error: ";
+  } catch (...) {
+  }
+  try {
+    CString line = CString(where) + reason;
+    if (what) line += CString::FromUtf8(what);
+    Application().LogMessage(line, siErrorMsg);
+  } catch (...) {
+    // Nothing more can be reported; the status still says it failed.
+  }
+  return status;
+}
+
 }  // namespace XSI

@@ -114,6 +114,11 @@ CStatus Runtime::Execute(const CString& name, const CValueArray& args, CValue& o
     return CStatus::NotFound;
   }
   out = CValue();
+  if (injectCountdown_ > 0 && name == injectName_ && --injectCountdown_ == 0) {
+    Error(L"command '" + name + L"' failed: injected failure");
+    journal_.SetStatus(entryIndex, CStatus::Fail);
+    return CStatus::Fail;
+  }
   CStatus status;
   try {
     // Copy the function: the command may unregister itself while it runs.
@@ -131,6 +136,11 @@ CStatus Runtime::Execute(const CString& name, const CValueArray& args, CValue& o
   }
   journal_.SetStatus(entryIndex, status);
   return status;
+}
+
+void Runtime::InjectFailure(const CString& name, long nth) {
+  injectName_ = name;
+  injectCountdown_ = (nth > 0 && !name.IsEmpty()) ? nth : 0;
 }
 
 ContextRecord& Runtime::NewContext(const CRef& source) {
