@@ -63,7 +63,7 @@ Templates ImportTemplates() {
     XSI::CValue out;
     XSI::Application().ExecuteCommand(L"ObjImport", args, out);
     host::SceneObject* obj = rt.GetScene().Find(XSI::CString::FromUtf8(base));
-    host::Mesh m = obj ? *obj->Geometry() : host::Mesh();
+    host::Mesh m = obj ? *obj->geometry.Snapshot() : host::Mesh();
     m.weldIndex.reset();
     return m;
   };
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
           return 1;
         }
         host.push_back(Seconds(Clock::now() - t0));
-        faces = rt.GetScene().Find(L"Bench")->Geometry()->FaceCount();
+        faces = rt.GetScene().Find(L"Bench")->geometry.Snapshot()->FaceCount();
       }
       if (only != "host") {
         const auto t1 = Clock::now();

@@ -99,7 +99,7 @@ TEST_P(BuildingShape, OneMeshOfAllUnitsCentredWithOutwardWalls) {
   auto objects = host::Runtime::Get().GetScene().Objects();
   ASSERT_EQ(objects.size(), 1u);
   EXPECT_EQ(bt::Utf8(objects[0]->name), "Tower");
-  const host::Mesh* mesh = objects[0]->Geometry();
+  std::shared_ptr<const host::Mesh> mesh = objects[0]->geometry.Snapshot();
   ASSERT_NE(mesh, nullptr);
 
   EXPECT_EQ(mesh->FaceCount(),

@@ -20,7 +20,7 @@ struct SceneState {
 SceneState Snapshot() {
   SceneState s;
   for (host::SceneObject* o : host::Runtime::Get().GetScene().Objects()) {
-    const host::Mesh* m = o->Geometry();
+    std::shared_ptr<const host::Mesh> m = o->geometry.Snapshot();
     std::string line = bt::Utf8(o->name);
     for (double v : o->xf.pos) line += " " + std::to_string(v);
     for (double v : o->xf.rot) line += " " + std::to_string(v);

@@ -11,11 +11,11 @@ using XSI::CValue;
 namespace {
 
 host::Vec3 WorldMin(host::SceneObject* obj) {
-  host::Bounds b = host::ComputeBounds(*obj->Geometry(), obj->xf);
+  host::Bounds b = host::ComputeBounds(*obj->geometry.Snapshot(), obj->xf);
   return b.min;
 }
 host::Vec3 WorldMax(host::SceneObject* obj) {
-  host::Bounds b = host::ComputeBounds(*obj->Geometry(), obj->xf);
+  host::Bounds b = host::ComputeBounds(*obj->geometry.Snapshot(), obj->xf);
   return b.max;
 }
 
@@ -40,7 +40,7 @@ TEST_F(Commands, ObjImportNamesAndSelectsTheObject) {
   Import();
   host::SceneObject* obj = Find(L"cube");
   ASSERT_NE(obj, nullptr);
-  EXPECT_EQ(obj->Geometry()->FaceCount(), 6u);
+  EXPECT_EQ(obj->geometry.Snapshot()->FaceCount(), 6u);
   XSI::Selection sel = XSI::Application().GetSelection();
   ASSERT_EQ(sel.GetCount(), 1);
   EXPECT_EQ(XSI::X3DObject(sel[0]).GetName(), L"cube");
@@ -73,8 +73,8 @@ TEST_F(Commands, DuplicateMakesAnIndependentSelectedCopy) {
   EXPECT_EQ(XSI::Application().GetSelection().GetAsText(), L"cube1");
   // Changing the copy's geometry leaves the original alone.
   ASSERT_EQ(Exec(L"MoveCtr2Vertices", {L"cube1"}), CStatus::OK);
-  EXPECT_FLOAT_EQ(Find(L"cube")->Geometry()->positions[0].x, 0.0f);
-  EXPECT_FLOAT_EQ(copy->Geometry()->positions[0].x, -0.5f);
+  EXPECT_FLOAT_EQ(Find(L"cube")->geometry.Snapshot()->positions[0].x, 0.0f);
+  EXPECT_FLOAT_EQ(copy->geometry.Snapshot()->positions[0].x, -0.5f);
 }
 
 TEST_F(Commands, DeleteObjRemovesOnlyExistingObjects) {
@@ -94,12 +94,12 @@ TEST_F(Commands, MeshMergeSequenceGivesOneWeldedMeshInWorldSpace) {
   host::SceneObject* merged = Find(L"polymsh");
   ASSERT_NE(merged, nullptr);
   // Inputs stay, with their own geometry, until the inputs are deleted.
-  EXPECT_EQ(Find(L"cube")->Geometry()->FaceCount(), 6u);
-  EXPECT_EQ(Find(L"cube1")->Geometry()->FaceCount(), 6u);
-  EXPECT_EQ(merged->Geometry()->FaceCount(), 12u);
+  EXPECT_EQ(Find(L"cube")->geometry.Snapshot()->FaceCount(), 6u);
+  EXPECT_EQ(Find(L"cube1")->geometry.Snapshot()->FaceCount(), 6u);
+  EXPECT_EQ(merged->geometry.Snapshot()->FaceCount(), 12u);
 
   ASSERT_EQ(Exec(L"SetValue", {L"polymsh.polymsh.mergemesh.tolerance", 0.001}), CStatus::OK);
-  EXPECT_EQ(merged->Geometry()->VertexCount(), 12u);  // 4 shared corners welded
+  EXPECT_EQ(merged->geometry.Snapshot()->VertexCount(), 12u);  // 4 shared corners welded
   ASSERT_EQ(Exec(L"DeleteGeneratorInputs", {L"polymsh.polymsh.mergemesh"}), CStatus::OK);
   EXPECT_EQ(Find(L"cube"), nullptr);
   EXPECT_EQ(Find(L"cube1"), nullptr);

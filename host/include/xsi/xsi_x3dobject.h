@@ -51,6 +51,10 @@ class X3DObject : public ProjectItem {
   // Number of polygons and vertices of its mesh (0 for non-mesh objects).
   long GetPolygonCount() const;
   long GetVertexCount() const;
+  // On the scene root: the scene object of that exact name, or an invalid
+  // object (IsValid() false) when there is none. On another object: invalid,
+  // since objects have no children.
+  X3DObject FindChild(const CString& name) const;
 };
 
 inline Parameter KinematicState::GetParameter(const CString& name) const {

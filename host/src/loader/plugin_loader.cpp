@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Verbose severity for the loader's own progress lines.
-constexpr int kVerbose = 16;
+constexpr XSI::siSeverityType kVerbose = XSI::siVerboseMsg;
 
 class DlOpener : public LibraryOpener {
  public:

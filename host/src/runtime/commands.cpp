@@ -3,6 +3,8 @@
 // the scene as it was. Errors name the input and say what is wrong.
 #include <algorithm>
 #include <cctype>
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include "formats.h"
@@ -23,11 +25,6 @@ std::string BaseName(const std::string& path) {
   std::size_t dot = name.find_last_of('.');
   if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
   return name;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 std::vector<CString> SplitPath(const CString& path) {
@@ -59,6 +56,12 @@ struct Cmd {
     Fail(CString(L"expects ") + usage);
     return false;
   }
+  // Paths reach the operating system as C strings: a NUL would cut them.
+  bool PathIsText(const CValue& path) const {
+    if (!HasNul(path.GetAsText())) return true;
+    Fail(L"the file path holds a NUL character");
+    return false;
+  }
   SceneObject* Object(const CValue& nameValue, CStatus& status) const {
     CString objName = nameValue.GetAsText();
     SceneObject* obj = rt.GetScene().Find(objName);
@@ -67,13 +70,29 @@ struct Cmd {
   }
   SceneObject* Mesh(const CValue& nameValue, CStatus& status) const {
     SceneObject* obj = Object(nameValue, status);
-    if (obj && !obj->mesh) {
+    if (obj && !obj->geometry.HasMesh()) {
       status = Fail(L"object " + Quote(obj->name) + L" has no mesh", CStatus::InvalidArgument);
       return nullptr;
     }
     return obj;
   }
 };
+
+FileStamp StampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return FileStamp{};
+  return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                   static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                   static_cast<std::int64_t>(st.st_mtim.tv_nsec), true};
+}
+
+std::shared_ptr<const XSI::detail::ImageData> SharedImage(Runtime& rt, const std::string& path,
+                                                          const FileStamp& stamp) {
+  if (!stamp.valid) return nullptr;
+  for (const ClipRecord* clip : rt.Clips())
+    if (clip->path == path && clip->stamp == stamp) return clip->image;
+  return nullptr;
+}
 
 void Select(Runtime& rt, std::uint64_t id) {
   auto& sel = rt.GetScene().SelectionIds();
@@ -86,13 +105,14 @@ void Select(Runtime& rt, std::uint64_t id) {
 CStatus ObjImport(Runtime& rt, const CValueArray& args, CValue& out) {
   Cmd cmd{rt, L"ObjImport"};
   if (!cmd.NeedArgs(args, 1, L"a file path")) return CStatus::InvalidArgument;
+  if (!cmd.PathIsText(args[0])) return CStatus::InvalidArgument;
   std::string path = NormalisePath(ToUtf8(args[0].GetAsText()));
   if (path.empty()) return cmd.Fail(L"the file path is empty", CStatus::InvalidArgument);
-  auto mesh = std::make_shared<host::Mesh>();
+  host::Mesh mesh;
   std::string error;
-  if (!ReadObj(path, *mesh, error)) return cmd.Fail(FromUtf8(error));
+  if (!ReadObj(path, mesh, error)) return cmd.Fail(FromUtf8(error));
   SceneObject& obj = rt.GetScene().Create(FromUtf8(BaseName(path)));
-  obj.mesh = std::move(mesh);
+  obj.geometry = Geometry(std::move(mesh));
   Select(rt, obj.id);
   out = CRef(siRefKind::Object, obj.id);
   return CStatus::OK;
@@ -106,11 +126,10 @@ CStatus Duplicate(Runtime& rt, const CValueArray& args, CValue& out) {
   CStatus st;
   SceneObject* src = cmd.Object(args[0], st);
   if (!src) return st;
-  src->Geometry();  // a live-merge input first becomes its own mesh again
-  std::shared_ptr<host::Mesh> mesh = src->mesh;  // shared until one side changes
+  Geometry geometry = src->geometry;  // shared until one side changes
   Transform xf = src->xf;
   SceneObject& copy = rt.GetScene().Create(src->name);
-  copy.mesh = std::move(mesh);
+  copy.geometry = std::move(geometry);
   copy.xf = xf;
   Select(rt, copy.id);
   out = CRef(siRefKind::Object, copy.id);
@@ -135,24 +154,11 @@ CStatus DeleteObj(Runtime& rt, const CValueArray& args, CValue&) {
 
 // ---- ApplyGenOp("MeshMerge", type, "a,b", ...) ------------------------------
 
-// The merged mesh starts from the bigger input's buffers (shared, when only
-// that input holds them) so a merge costs in proportion to the smaller one.
-std::shared_ptr<host::Mesh> TakeOver(SceneObject& big, MeshPrefix& basePrefix) {
-  big.Geometry();
-  if (!big.xf.IsIdentity()) {
-    auto baked = std::make_shared<host::Mesh>(BakeTransform(*big.mesh, big.xf));
-    basePrefix = PrefixOf(*baked);
-    return baked;
-  }
-  if (big.mesh.use_count() > 1) {
-    auto copy = std::make_shared<host::Mesh>(*big.mesh);
-    copy->weldIndex.reset();
-    basePrefix = PrefixOf(*copy);
-    return copy;
-  }
-  basePrefix = PrefixOf(*big.mesh);
-  big.prefix = basePrefix;  // the input now views the leading part only
-  return big.mesh;
+// The merged mesh starts from the bigger input's buffer (handed over when
+// that input alone holds it) so a merge costs in proportion to the smaller.
+Geometry TakeOver(SceneObject& big) {
+  if (big.xf.IsIdentity()) return big.geometry.HandOver();
+  return Geometry(BakeTransform(*big.geometry.Snapshot(), big.xf));
 }
 
 CStatus ApplyGenOp(Runtime& rt, const CValueArray& args, CValue& out) {
@@ -160,7 +166,7 @@ CStatus ApplyGenOp(Runtime& rt, const CValueArray& args, CValue& out) {
   if (!cmd.NeedArgs(args, 3, L"an operator, an output type and the input objects"))
     return CStatus::InvalidArgument;
   CString preset = args[0].GetAsText();
-  if (Lower(ToUtf8(preset)) != "meshmerge")
+  if (AsciiLower(ToUtf8(preset)) != "meshmerge")
     return cmd.Fail(L"unknown operator " + Quote(preset) + L" (this host has \"MeshMerge\")",
                     CStatus::InvalidArgument);
   std::vector<CString> names = SplitNames(args[2].GetAsText());
@@ -174,15 +180,24 @@ CStatus ApplyGenOp(Runtime& rt, const CValueArray& args, CValue& out) {
   if (!b) return st;
   if (a == b) return cmd.Fail(L"cannot merge " + Quote(a->name) + L" with itself", CStatus::InvalidArgument);
 
-  SceneObject* big = a->Geometry()->CornerCount() >= b->Geometry()->CornerCount() ? a : b;
+  SceneObject* big = a->geometry.CornerCount() >= b->geometry.CornerCount() ? a : b;
   SceneObject* small = big == a ? b : a;
+  const Bounds smallBounds = ComputeBounds(*small->geometry.Snapshot());
+  const Bounds bigBounds = ComputeBounds(*big->geometry.Snapshot());
+  for (SceneObject* in : {big, small}) {
+    const Bounds& bb = in == big ? bigBounds : smallBounds;
+    if (!bb.empty && !in->xf.KeepsFinite(bb.min, bb.max))
+      return cmd.Fail(L"cannot merge " + Quote(in->name) + L": its world coordinates are not finite",
+                      CStatus::InvalidArgument);
+  }
   auto op = std::make_unique<MergeOperator>();
   op->inputs = {a->id, b->id};
-  std::shared_ptr<host::Mesh> merged = TakeOver(*big, op->record.base);
-  AppendMesh(*merged, *small->Geometry(), small->xf, op->record);
+  std::shared_ptr<const host::Mesh> appended = small->geometry.Snapshot();
+  Geometry merged = TakeOver(*big);
+  AppendMesh(merged.EditTail(), *appended, small->xf, op->record);
 
   SceneObject& result = rt.GetScene().Create(L"polymsh");
-  result.mesh = std::move(merged);
+  result.geometry = std::move(merged);
   result.mergeOp = std::move(op);
   Select(rt, result.id);
   out = CRef(siRefKind::Object, result.id);
@@ -190,18 +205,6 @@ CStatus ApplyGenOp(Runtime& rt, const CValueArray& args, CValue& out) {
 }
 
 // ---- parameters -------------------------------------------------------------
-
-// Index of a transform parameter in Transform's arrays, or -1.
-int KinematicIndex(const std::string& lower, double*& field, Transform& xf) {
-  static const char* names[] = {"posx", "posy", "posz", "rotx", "roty", "rotz", "sclx", "scly", "sclz"};
-  for (int i = 0; i < 9; ++i) {
-    if (lower != names[i]) continue;
-    double* arrays[] = {xf.pos, xf.rot, xf.scl};
-    field = &arrays[i / 3][i % 3];
-    return i;
-  }
-  return -1;
-}
 
 CStatus SetTolerance(Cmd& cmd, SceneObject& obj, const CValue& value) {
   if (!obj.mergeOp)
@@ -211,8 +214,16 @@ CStatus SetTolerance(Cmd& cmd, SceneObject& obj, const CValue& value) {
     return cmd.Fail(L"tolerance must be a finite number >= 0, got " + Quote(value.GetAsText()),
                     CStatus::InvalidArgument);
   obj.mergeOp->tolerance = t;
-  WeldAppended(*obj.mesh, obj.mergeOp->record, t);
+  WeldAppended(obj.geometry.EditTail(), obj.mergeOp->record, t);
   return CStatus::OK;
+}
+
+// True when `xf` puts every point of the object on finite float coordinates
+// (an object without a mesh needs finite parameters only).
+bool KeepsGeometryFinite(const SceneObject& obj, const Transform& xf) {
+  if (!obj.geometry.HasMesh()) return xf.IsFinite();
+  const Bounds b = ComputeBounds(*obj.geometry.Snapshot());
+  return b.empty ? xf.IsFinite() : xf.KeepsFinite(b.min, b.max);
 }
 
 void JournalWrite(Runtime& rt, const CString& object, const CString& param, const CValue& value) {
@@ -229,7 +240,7 @@ void JournalWrite(Runtime& rt, const CString& object, const CString& param, cons
 // Shared with the SDK's ProjectItem::PutParameterValue.
 CStatus WriteObjectParameter(Runtime& rt, SceneObject& obj, const CString& param, const CValue& value) {
   JournalWrite(rt, obj.name, param, value);
-  std::string lower = Lower(ToUtf8(param));
+  std::string lower = AsciiLower(ToUtf8(param));
   if (lower == "name") {
     CString wanted = value.GetAsText();
     if (wanted.IsEmpty()) {
@@ -239,8 +250,9 @@ CStatus WriteObjectParameter(Runtime& rt, SceneObject& obj, const CString& param
     rt.GetScene().Rename(obj.id, wanted);
     return CStatus::OK;
   }
-  double* field = nullptr;
-  if (KinematicIndex(lower, field, obj.xf) < 0) {
+  Transform xf = obj.xf;
+  double* field = xf.Parameter(lower);
+  if (!field) {
     rt.Error(L"object " + Quote(obj.name) + L" has no parameter " + Quote(param));
     return CStatus::InvalidArgument;
   }
@@ -251,6 +263,12 @@ CStatus WriteObjectParameter(Runtime& rt, SceneObject& obj, const CString& param
     return CStatus::InvalidArgument;
   }
   *field = v;
+  if (!KeepsGeometryFinite(obj, xf)) {
+    rt.Error(L"cannot set " + obj.name + L"." + param + L" to " + Quote(value.GetAsText()) +
+             L": the object's world coordinates would not be finite");
+    return CStatus::InvalidArgument;
+  }
+  obj.xf = xf;
   return CStatus::OK;
 }
 
@@ -270,8 +288,8 @@ CStatus SetValue(Runtime& rt, const CValueArray& args, CValue&) {
   CStatus st;
   SceneObject* obj = cmd.Object(CValue(parts.front()), st);
   if (!obj) return st;
-  std::string last = Lower(ToUtf8(parts.back()));
-  bool isOperator = parts.size() >= 3 && Lower(ToUtf8(parts[parts.size() - 2])) == "mergemesh";
+  std::string last = AsciiLower(ToUtf8(parts.back()));
+  bool isOperator = parts.size() >= 3 && AsciiLower(ToUtf8(parts[parts.size() - 2])) == "mergemesh";
   if (isOperator) {
     if (last != "tolerance")
       return cmd.Fail(L"the merge operator has no parameter " + Quote(parts.back()), CStatus::InvalidArgument);
@@ -307,11 +325,14 @@ CStatus MoveCtr2Vertices(Runtime& rt, const CValueArray& args, CValue&) {
   CStatus st;
   SceneObject* obj = cmd.Mesh(args[0], st);
   if (!obj) return st;
-  Bounds b = ComputeBounds(*obj->Geometry());
+  const Bounds b = ComputeBounds(*obj->geometry.Snapshot());
   if (b.empty) return cmd.Fail(L"object " + Quote(obj->name) + L" has no vertices", CStatus::InvalidArgument);
+  if (!obj->xf.KeepsFinite(b.min, b.max))
+    return cmd.Fail(L"object " + Quote(obj->name) + L" has world coordinates that are not finite",
+                    CStatus::InvalidArgument);
   Vec3 c{(b.min.x + b.max.x) * 0.5f, (b.min.y + b.max.y) * 0.5f, (b.min.z + b.max.z) * 0.5f};
   Vec3 worldCentre = obj->xf.ApplyPoint(c);
-  TranslateMesh(*obj->MutableGeometry(), Vec3{-c.x, -c.y, -c.z});
+  TranslateMesh(obj->geometry.Edit(), Vec3{-c.x, -c.y, -c.z});
   if (obj->mergeOp) {
     // A later tolerance change re-welds from the record: keep it in step.
     for (Vec3& p : obj->mergeOp->record.appendedPositions) p = Vec3{p.x - c.x, p.y - c.y, p.z - c.z};
@@ -340,7 +361,12 @@ CStatus Translate(Runtime& rt, const CValueArray& args, CValue&) {
   if (mode != 0 && mode != 1)
     return cmd.Fail(L"mode must be 0 (absolute) or 1 (relative), got " + Quote(args[4].GetAsText()),
                     CStatus::InvalidArgument);
-  for (int i = 0; i < 3; ++i) obj->xf.pos[i] = mode == 0 ? v[i] : obj->xf.pos[i] + v[i];
+  Transform xf = obj->xf;
+  for (int i = 0; i < 3; ++i) xf.pos[i] = mode == 0 ? v[i] : xf.pos[i] + v[i];
+  if (!KeepsGeometryFinite(*obj, xf))
+    return cmd.Fail(L"cannot move " + Quote(obj->name) + L": its world coordinates would not be finite",
+                    CStatus::InvalidArgument);
+  obj->xf = xf;
   return CStatus::OK;
 }
 
@@ -348,14 +374,20 @@ CStatus Translate(Runtime& rt, const CValueArray& args, CValue&) {
 CStatus CreateImageClip(Runtime& rt, const CValueArray& args, CValue& out) {
   Cmd cmd{rt, L"CreateImageClip"};
   if (!cmd.NeedArgs(args, 1, L"an image file path")) return CStatus::InvalidArgument;
+  if (!cmd.PathIsText(args[0])) return CStatus::InvalidArgument;
   std::string path = NormalisePath(ToUtf8(args[0].GetAsText()));
   if (path.empty()) return cmd.Fail(L"the image file path is empty", CStatus::InvalidArgument);
+  // A clip of the same unchanged file shares its decoded pixels, so a script
+  // that loads one image run after run holds it once.
+  FileStamp stamp = StampOf(path);
+  std::shared_ptr<const XSI::detail::ImageData> image = SharedImage(rt, path, stamp);
   std::string error;
-  auto image = LoadImageFile(path, error);
+  if (!image) image = LoadImageFile(path, error);
   if (!image) return cmd.Fail(FromUtf8(error));
   CString clipName = args.GetCount() > 1 && !args[1].GetAsText().IsEmpty() ? args[1].GetAsText()
                                                                           : FromUtf8(BaseName(path));
   ClipRecord& clip = rt.NewClip(clipName, path, std::move(image));
+  clip.stamp = stamp;
   out = CRef(siRefKind::ImageClip, clip.id);
   return CStatus::OK;
 }
@@ -364,17 +396,19 @@ CStatus CreateImageClip(Runtime& rt, const CValueArray& args, CValue& out) {
 CStatus SaveScene(Runtime& rt, const CValueArray& args, CValue&) {
   Cmd cmd{rt, L"SaveScene"};
   if (!cmd.NeedArgs(args, 1, L"a file path ending in .obj or .glb")) return CStatus::InvalidArgument;
+  if (!cmd.PathIsText(args[0])) return CStatus::InvalidArgument;
   std::string path = NormalisePath(ToUtf8(args[0].GetAsText()));
   std::size_t dot = path.find_last_of('.');
-  std::string ext = dot == std::string::npos ? "" : Lower(path.substr(dot));
+  std::string ext = dot == std::string::npos ? "" : AsciiLower(path.substr(dot));
   if (ext != ".obj" && ext != ".glb")
     return cmd.Fail(L"cannot save " + Quote(FromUtf8(path)) + L": the name must end in .obj or .glb",
                     CStatus::InvalidArgument);
+  std::vector<std::shared_ptr<const host::Mesh>> meshes;  // keeps the items' meshes alive
   std::vector<ExportItem> items;
   for (SceneObject* obj : rt.GetScene().Objects()) {
-    const host::Mesh* mesh = obj->Geometry();
-    if (!mesh) continue;
-    items.push_back(ExportItem{ToUtf8(obj->name), mesh, obj->xf});
+    if (!obj->geometry.HasMesh()) continue;
+    meshes.push_back(obj->geometry.Snapshot());
+    items.push_back(ExportItem{ToUtf8(obj->name), meshes.back().get(), obj->xf});
   }
   std::string error;
   bool ok = ext == ".obj" ? WriteObj(path, items, error) : WriteGlb(path, items, error);
@@ -382,9 +416,22 @@ CStatus SaveScene(Runtime& rt, const CValueArray& args, CValue&) {
   return CStatus::OK;
 }
 
-// NewScene(): removes every object.
+// NewScene(): removes every object and image clip.
 CStatus NewScene(Runtime& rt, const CValueArray&, CValue&) {
-  rt.GetScene().Clear();
+  rt.ClearScene();
+  return CStatus::OK;
+}
+
+// DeleteImageClip(name): frees every clip of that name.
+CStatus DeleteImageClip(Runtime& rt, const CValueArray& args, CValue&) {
+  Cmd cmd{rt, L"DeleteImageClip"};
+  if (!cmd.NeedArgs(args, 1, L"the name of an image clip")) return CStatus::InvalidArgument;
+  const CString name = args[0].GetAsText();
+  std::vector<std::uint64_t> ids;
+  for (const ClipRecord* clip : rt.Clips())
+    if (clip->name == name) ids.push_back(clip->id);
+  if (ids.empty()) return cmd.Fail(L"no image clip named " + Quote(name), CStatus::NotFound);
+  for (std::uint64_t id : ids) rt.DropClip(id);
   return CStatus::OK;
 }
 
@@ -418,7 +465,8 @@ void RegisterHostCommands(Runtime& rt) {
       {L"CreateImageClip", CreateImageClip, L"Load an image file (BMP, PNG, JPEG, TGA) as a clip",
        {L"path", L"name"}},
       {L"SaveScene", SaveScene, L"Save every mesh to .obj (+.mtl) or binary glTF .glb", {L"path"}},
-      {L"NewScene", NewScene, L"Remove every object from the scene", {}},
+      {L"NewScene", NewScene, L"Remove every object and image clip from the scene", {}},
+      {L"DeleteImageClip", DeleteImageClip, L"Free the image clips of a name", {L"clip"}},
   };
   for (const HostCommand& c : table) {
     CommandDef def;

@@ -34,6 +34,13 @@ struct Transform {
   double scl[3] = {1, 1, 1};
 
   bool IsIdentity() const;
+  bool IsFinite() const;
+  // True when every parameter is finite and every point of the local box
+  // [lo, hi] lands on float-representable world coordinates.
+  bool KeepsFinite(Vec3 lo, Vec3 hi) const;
+  // The parameter "posx" ... "sclz" (lower case), or null for another name.
+  double* Parameter(const std::string& lowerName);
+  const double* Parameter(const std::string& lowerName) const;
   Vec3 ApplyPoint(Vec3 p) const;
   // Rotation and inverse scale, renormalised.
   Vec3 ApplyNormal(Vec3 n) const;

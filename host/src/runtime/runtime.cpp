@@ -5,32 +5,6 @@
 
 namespace host {
 
-std::string ToUtf8(const CString& s) { return s.GetUtf8String(); }
-CString FromUtf8(const std::string& s) { return CString::FromUtf8(s); }
-
-std::string NormalisePath(const std::string& path) {
-  std::string out = path;
-  std::replace(out.begin(), out.end(), '\\', '/');
-  return out;
-}
-
-std::vector<CString> SplitNames(const CString& list) {
-  std::vector<CString> out;
-  std::wstring current;
-  auto flush = [&] {
-    std::size_t b = current.find_first_not_of(L" \t");
-    std::size_t e = current.find_last_not_of(L" \t");
-    if (b != std::wstring::npos) out.emplace_back(current.substr(b, e - b + 1));
-    current.clear();
-  };
-  for (wchar_t c : list.Wide()) {
-    if (c == L',') flush();
-    else current += c;
-  }
-  flush();
-  return out;
-}
-
 Runtime& Runtime::Get() {
   // Built on first use so plug-ins and the host share one instance through
   // the SDK library, whatever the load order.
@@ -40,7 +14,7 @@ Runtime& Runtime::Get() {
 
 Runtime::Runtime() { RegisterHostCommands(*this); }
 
-void Runtime::Log(const CString& text, int severity) {
+void Runtime::Log(const CString& text, siSeverityType severity) {
   JournalEntry e;
   e.kind = JournalEntry::Log;
   e.name = text;
@@ -189,10 +163,28 @@ ClipRecord* Runtime::FindClip(std::uint64_t id) {
   return it == clips_.end() ? nullptr : &it->second;
 }
 
-void Runtime::ResetScene() {
+ClipRecord* Runtime::FindClip(const CString& name) {
+  for (auto& [id, clip] : clips_)
+    if (clip.name == name) return &clip;
+  return nullptr;
+}
+
+bool Runtime::DropClip(std::uint64_t id) { return clips_.erase(id) > 0; }
+
+std::vector<const ClipRecord*> Runtime::Clips() const {
+  std::vector<const ClipRecord*> out;
+  for (auto& [id, clip] : clips_) out.push_back(&clip);
+  return out;
+}
+
+void Runtime::ClearScene() {
   scene_.Clear();
-  journal_.Clear();
   clips_.clear();
+}
+
+void Runtime::ResetScene() {
+  ClearScene();
+  journal_.Clear();
 }
 
 }  // namespace host

@@ -1,25 +1,10 @@
 #include <algorithm>
 
-#include "runtime.h"
+#include "scene.h"
 
 namespace host {
 
-const Mesh* SceneObject::Geometry() {
-  if (!mesh) return nullptr;
-  if (prefix) {
-    // Another object took over our buffers and appended to them: keep only
-    // what was ours, in a private copy.
-    mesh = std::make_shared<Mesh>(CopyPrefix(*mesh, *prefix));
-    prefix.reset();
-  }
-  return mesh.get();
-}
-
-Mesh* SceneObject::MutableGeometry() {
-  if (!Geometry()) return nullptr;
-  if (mesh.use_count() > 1) mesh = std::make_shared<Mesh>(*mesh);
-  return mesh.get();
-}
+using XSI::CString;
 
 CString Scene::UniqueName(const CString& wanted) const {
   CString base = wanted.IsEmpty() ? CString(L"object") : wanted;
@@ -43,6 +28,13 @@ SceneObject& Scene::Create(const CString& wantedName) {
 SceneObject* Scene::Find(const CString& name) {
   auto it = byName_.find(name);
   return it == byName_.end() ? nullptr : Get(it->second);
+}
+
+const SceneObject* Scene::Find(const CString& name) const {
+  auto it = byName_.find(name);
+  if (it == byName_.end()) return nullptr;
+  auto obj = objects_.find(it->second);
+  return obj == objects_.end() ? nullptr : obj->second.get();
 }
 
 SceneObject* Scene::Get(std::uint64_t id) {

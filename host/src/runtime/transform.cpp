@@ -1,7 +1,9 @@
 // Object transforms: scale, then rotate about x, y and z in that order, then
 // translate. Arithmetic is done in double so large scene coordinates keep
 // their float precision after the round trip.
+#include <cfloat>
 #include <cmath>
+#include <string>
 
 #include "mesh.h"
 
@@ -63,6 +65,38 @@ Vec3 ToFloat(Vec3d v) {
 }
 
 }  // namespace
+
+bool Transform::IsFinite() const {
+  for (int i = 0; i < 3; ++i)
+    if (!std::isfinite(pos[i]) || !std::isfinite(rot[i]) || !std::isfinite(scl[i])) return false;
+  return true;
+}
+
+double* Transform::Parameter(const std::string& lowerName) {
+  return const_cast<double*>(static_cast<const Transform&>(*this).Parameter(lowerName));
+}
+
+const double* Transform::Parameter(const std::string& lowerName) const {
+  static const char* const kNames[] = {"posx", "posy", "posz", "rotx", "roty",
+                                       "rotz", "sclx", "scly", "sclz"};
+  const double* arrays[] = {pos, rot, scl};
+  for (int i = 0; i < 9; ++i)
+    if (lowerName == kNames[i]) return &arrays[i / 3][i % 3];
+  return nullptr;
+}
+
+bool Transform::KeepsFinite(Vec3 lo, Vec3 hi) const {
+  if (!IsFinite()) return false;
+  // World coordinates are linear in the local ones, so the largest lie at
+  // corners of the local box.
+  for (int corner = 0; corner < 8; ++corner) {
+    const Vec3d p{corner & 1 ? hi.x : lo.x, corner & 2 ? hi.y : lo.y, corner & 4 ? hi.z : lo.z};
+    const Vec3d r = Rotate(rot, {p.x * scl[0], p.y * scl[1], p.z * scl[2]});
+    for (double c : {r.x + pos[0], r.y + pos[1], r.z + pos[2]})
+      if (!(std::fabs(c) <= FLT_MAX)) return false;
+  }
+  return true;
+}
 
 bool Transform::IsIdentity() const {
   for (int i = 0; i < 3; ++i) {

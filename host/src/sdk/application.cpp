@@ -22,7 +22,7 @@ CStatus Application::ExecuteCommand(const CString& name, const CValueArray& args
 
 CStatus Application::LogMessage(const CString& text, siSeverityType severity) const {
   try {
-    host::Runtime::Get().Log(text, static_cast<int>(severity));
+    host::Runtime::Get().Log(text, severity);
     return CStatus::OK;
   } catch (...) {
     return CStatus::Unexpected;
@@ -32,9 +32,9 @@ CStatus Application::LogMessage(const CString& text, siSeverityType severity) co
 Selection Application::GetSelection() const { return Selection(); }
 
 X3DObject Application::GetActiveSceneRoot() const {
-  // The root is not an object of the scene's table; its reference uses the
-  // largest id, which the scene never hands out.
-  return X3DObject(CRef(siRefKind::Object, UINT64_MAX));
+  // The root is not an object of the scene's table; its id is one the scene
+  // never hands out.
+  return X3DObject(CRef(siRefKind::Object, host::kSceneRootId));
 }
 
 CString Application::GetInstallationPath(siInstallationPath which) const {

@@ -12,14 +12,12 @@ namespace XSI {
 
 namespace {
 
-constexpr std::uint64_t kRootId = UINT64_MAX;
-
 host::SceneObject* SceneObjectOf(const CRef& ref) {
   if (ref.GetKind() != siRefKind::Object) return nullptr;
   return host::Runtime::Get().GetScene().Get(ref.GetId());
 }
 
-bool IsRoot(const CRef& ref) { return ref.GetKind() == siRefKind::Object && ref.GetId() == kRootId; }
+bool IsRoot(const CRef& ref) { return ref.GetKind() == siRefKind::Object && ref.GetId() == host::kSceneRootId; }
 
 template <class F>
 CStatus Guarded(F&& f) {
@@ -104,26 +102,26 @@ CStatus ProjectItem::PutParameterValue(const CString& name, const CValue& value,
 CValue ProjectItem::GetParameterValue(const CString& name, double) const {
   host::SceneObject* obj = SceneObjectOf(ref_);
   if (!obj) return CValue();
-  std::string p = name.GetUtf8String();
-  for (char& c : p) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string p = host::AsciiLower(name.GetUtf8String());
   if (p == "name") return CValue(obj->name);
-  static const char* names[] = {"posx", "posy", "posz", "rotx", "roty", "rotz", "sclx", "scly", "sclz"};
-  const double* arrays[] = {obj->xf.pos, obj->xf.rot, obj->xf.scl};
-  for (int i = 0; i < 9; ++i)
-    if (p == names[i]) return CValue(arrays[i / 3][i % 3]);
-  return CValue();
+  const double* field = obj->xf.Parameter(p);
+  return field ? CValue(*field) : CValue();
 }
 
 long X3DObject::GetPolygonCount() const {
   host::SceneObject* obj = SceneObjectOf(ref_);
-  const host::Mesh* mesh = obj ? obj->Geometry() : nullptr;
-  return mesh ? static_cast<long>(mesh->FaceCount()) : 0;
+  return obj ? static_cast<long>(obj->geometry.FaceCount()) : 0;
 }
 
 long X3DObject::GetVertexCount() const {
   host::SceneObject* obj = SceneObjectOf(ref_);
-  const host::Mesh* mesh = obj ? obj->Geometry() : nullptr;
-  return mesh ? static_cast<long>(mesh->VertexCount()) : 0;
+  return obj ? static_cast<long>(obj->geometry.VertexCount()) : 0;
+}
+
+X3DObject X3DObject::FindChild(const CString& name) const {
+  if (!IsRoot(ref_)) return X3DObject();
+  const host::SceneObject* obj = host::Runtime::Get().GetScene().Find(name);
+  return obj ? X3DObject(CRef(siRefKind::Object, obj->id)) : X3DObject();
 }
 
 // ---- Selection ----------------------------------------------------------------
