@@ -1,0 +1,37 @@
+cmake_minimum_required(VERSION 3.20)
+# Plug-ins are built against the public SDK only: every include in a plug-in
+# folder is a header of that folder, a public SDK header (host/include/xsi)
+# or a system header, never a runtime header.
+#   cmake -DROOT=<source dir> -DPLUGINS="building;blobs" -P check_plugin_includes.cmake
+file(GLOB_RECURSE runtime_headers RELATIVE "${ROOT}/host/src" "${ROOT}/host/src/*.h")
+set(runtime_names "")
+foreach(h IN LISTS runtime_headers)
+  get_filename_component(name "${h}" NAME)
+  list(APPEND runtime_names "${name}")
+endforeach()
+
+set(problems "")
+foreach(plugin IN LISTS PLUGINS)
+  file(GLOB sources "${ROOT}/${plugin}/*.cpp" "${ROOT}/${plugin}/*.h")
+  foreach(src IN LISTS sources)
+    file(STRINGS "${src}" includes REGEX "^[ \t]*#[ \t]*include")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]+)[>\"].*$" "\\1" inc "${line}")
+      get_filename_component(name "${inc}" NAME)
+      if(inc MATCHES "\\.\\./")
+        list(APPEND problems "${src}: ${inc} reaches outside the plug-in folder")
+      elseif(line MATCHES "\"" AND NOT EXISTS "${ROOT}/${plugin}/${inc}")
+        list(APPEND problems "${src}: \"${inc}\" is not a header of ${plugin}/")
+      elseif(NOT line MATCHES "\"" AND name IN_LIST runtime_names
+             AND NOT EXISTS "${ROOT}/host/include/xsi/${name}")
+        list(APPEND problems "${src}: <${inc}> is a host runtime header")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(problems)
+  list(JOIN problems "\n  " text)
+  message(FATAL_ERROR "plug-ins include non-public headers:\n  ${text}")
+endif()
+message(STATUS "plug-ins include public SDK headers only")
