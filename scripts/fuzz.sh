@@ -16,7 +16,13 @@ cmake --build "$build" -j"$(nproc)"
 
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
+  shopt -s nullglob
   for exe in "$build"/fuzz/fuzz_*; do names+=("$(basename "$exe")"); done
+  shopt -u nullglob
+fi
+if [ ${#names[@]} -eq 0 ]; then
+  echo "no fuzz harnesses built in $build/fuzz" >&2
+  exit 1
 fi
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:allocator_may_return_null=1"
