@@ -117,51 +117,52 @@ void Runtime::InjectFailure(const CString& name, long nth) {
   injectCountdown_ = (nth > 0 && !name.IsEmpty()) ? nth : 0;
 }
 
-ContextRecord& Runtime::NewContext(const CRef& source) {
-  std::uint64_t id = NextId();
-  ContextRecord& rec = contexts_[id];
+namespace {
+
+// Records behind SDK handles live in maps by id.
+template <typename Record>
+Record& AddRecord(std::map<std::uint64_t, Record>& records, std::uint64_t id) {
+  Record& rec = records[id];
   rec.id = id;
+  return rec;
+}
+
+template <typename Record>
+Record* FindRecord(std::map<std::uint64_t, Record>& records, std::uint64_t id) {
+  auto it = records.find(id);
+  return it == records.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+ContextRecord& Runtime::NewContext(const CRef& source) {
+  ContextRecord& rec = AddRecord(contexts_, NextId());
   rec.source = source;
   return rec;
 }
 
-ContextRecord* Runtime::FindContext(std::uint64_t id) {
-  auto it = contexts_.find(id);
-  return it == contexts_.end() ? nullptr : &it->second;
-}
-
+ContextRecord* Runtime::FindContext(std::uint64_t id) { return FindRecord(contexts_, id); }
 void Runtime::DropContext(std::uint64_t id) { contexts_.erase(id); }
 
 RegistrarRecord& Runtime::NewRegistrar(const std::string& libraryPath) {
-  std::uint64_t id = NextId();
-  RegistrarRecord& rec = registrars_[id];
-  rec.id = id;
+  RegistrarRecord& rec = AddRecord(registrars_, NextId());
   rec.libraryPath = libraryPath;
   return rec;
 }
 
-RegistrarRecord* Runtime::FindRegistrar(std::uint64_t id) {
-  auto it = registrars_.find(id);
-  return it == registrars_.end() ? nullptr : &it->second;
-}
-
+RegistrarRecord* Runtime::FindRegistrar(std::uint64_t id) { return FindRecord(registrars_, id); }
 void Runtime::DropRegistrar(std::uint64_t id) { registrars_.erase(id); }
 
 ClipRecord& Runtime::NewClip(const CString& name, const std::string& path,
                              std::shared_ptr<const XSI::detail::ImageData> image) {
-  std::uint64_t id = NextId();
-  ClipRecord& rec = clips_[id];
-  rec.id = id;
+  ClipRecord& rec = AddRecord(clips_, NextId());
   rec.name = name;
   rec.path = path;
   rec.image = std::move(image);
   return rec;
 }
 
-ClipRecord* Runtime::FindClip(std::uint64_t id) {
-  auto it = clips_.find(id);
-  return it == clips_.end() ? nullptr : &it->second;
-}
+ClipRecord* Runtime::FindClip(std::uint64_t id) { return FindRecord(clips_, id); }
 
 ClipRecord* Runtime::FindClip(const CString& name) {
   for (auto& [id, clip] : clips_)
