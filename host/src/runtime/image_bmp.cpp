@@ -132,10 +132,14 @@ void ReadBgr24(const std::uint8_t* in, std::size_t w, std::uint8_t* out) {
 
 }  // namespace
 
-std::string DecodeBmp(const std::uint8_t* f, std::size_t size, const ImageLimits& limits,
-                      XSI::detail::ImageData& out) {
+std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::ImageData& out) {
+  const std::uint64_t size = src.Size();
+  // Every header field ParseHeader reads lies in the first 138 bytes, and it
+  // reads none past `size`.
+  const std::uint8_t* f = src.Get(0, std::size_t(size < 138 ? size : 138));
+  if (!f) return Truncated(std::size_t(size));
   Header h;
-  std::string why = ParseHeader(f, size, h);
+  std::string why = ParseHeader(f, std::size_t(size), h);
   if (!why.empty()) return why;
   if (h.width == 0 || h.height == 0) return "image has no pixels";
   if (h.width < 0) return "invalid BMP width " + std::to_string(h.width);
@@ -158,7 +162,7 @@ std::string DecodeBmp(const std::uint8_t* f, std::size_t size, const ImageLimits
   }
   const std::uint64_t rowBytes = (w * bpp + 31) / 32 * 4;
   const std::uint64_t needed = std::uint64_t(h.offset) + rowBytes * rows;
-  if (size < needed) return Truncated(size, needed);
+  if (size < needed) return Truncated(std::size_t(size), needed);
 
   const Masks& m = h.masks;
   const bool easy32 = bpp == 32 && m.r == 0xff0000u && m.g == 0xff00u && m.b == 0xffu && m.a == 0xff000000u;
@@ -170,9 +174,13 @@ std::string DecodeBmp(const std::uint8_t* f, std::size_t size, const ImageLimits
   const int channels = (bpp == 16 || bpp == 32) && m.a ? 4 : 3;
 
   std::uint8_t palette[256][3] = {};
-  for (std::uint64_t i = 0; i < paletteSize; ++i) {
-    const std::uint8_t* e = f + h.headerEnd + i * entryBytes;
-    palette[i][0] = e[2], palette[i][1] = e[1], palette[i][2] = e[0];
+  if (paletted) {
+    const std::uint8_t* entries = src.Get(h.headerEnd, std::size_t(paletteSize * entryBytes));
+    if (!entries) return Truncated(std::size_t(size), needed);
+    for (std::uint64_t i = 0; i < paletteSize; ++i) {
+      const std::uint8_t* e = entries + i * entryBytes;
+      palette[i][0] = e[2], palette[i][1] = e[1], palette[i][2] = e[0];
+    }
   }
 
   std::vector<std::uint8_t> pixels(std::size_t(w * rows) * std::size_t(channels));
@@ -180,7 +188,8 @@ std::string DecodeBmp(const std::uint8_t* f, std::size_t size, const ImageLimits
   std::uint32_t alphaSeen = 0;
   const std::size_t rowOut = std::size_t(w) * std::size_t(channels);
   for (std::uint64_t r = 0; r < rows; ++r) {
-    const std::uint8_t* in = f + h.offset + r * rowBytes;
+    const std::uint8_t* in = src.Get(h.offset + r * rowBytes, std::size_t(rowBytes));
+    if (!in) return Truncated(std::size_t(size), needed);  // a file that shrank as we read it
     std::uint8_t* o = pixels.data() + std::size_t(bottomUp ? rows - 1 - r : r) * rowOut;
     if (bpp == 24) {
       ReadBgr24(in, std::size_t(w), o);

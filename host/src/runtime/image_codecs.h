@@ -16,8 +16,31 @@
 
 namespace host::image {
 
-std::string DecodeBmp(const std::uint8_t* bytes, std::size_t size, const ImageLimits& limits,
-                      XSI::detail::ImageData& out);
+// Where the BMP reader gets its bytes: memory, or an open file read a row
+// at a time (a large BMP then never sits in memory twice).
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t Size() const = 0;
+  // `n` bytes from `offset`, or null when they are not there. The pointer is
+  // good until the next call.
+  virtual const std::uint8_t* Get(std::uint64_t offset, std::size_t n) = 0;
+};
+
+class MemorySource : public ByteSource {
+ public:
+  MemorySource(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+  std::uint64_t Size() const override { return size_; }
+  const std::uint8_t* Get(std::uint64_t offset, std::size_t n) override {
+    return offset <= size_ && n <= size_ - offset ? bytes_ + offset : nullptr;
+  }
+
+ private:
+  const std::uint8_t* bytes_;
+  std::size_t size_;
+};
+
+std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::ImageData& out);
 std::string DecodePng(const std::uint8_t* bytes, std::size_t size, const ImageLimits& limits,
                       XSI::detail::ImageData& out);
 std::string DecodeJpeg(const std::uint8_t* bytes, std::size_t size, const ImageLimits& limits,

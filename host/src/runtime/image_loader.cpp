@@ -69,31 +69,63 @@ struct Fd {
   }
 };
 
-// Reads the whole regular file at `path` into `bytes`, or says why not.
-std::string ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+// Reads an open file piece by piece with pread, for the BMP reader.
+class FileSource : public image::ByteSource {
+ public:
+  FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  std::uint64_t Size() const override { return size_; }
+  const std::uint8_t* Get(std::uint64_t offset, std::size_t n) override {
+    if (offset > size_ || n > size_ - offset) return nullptr;
+    if (scratch_.size() < n) scratch_.resize(n);
+    std::size_t got = 0;
+    while (got < n) {
+      const ssize_t r = ::pread(fd_, scratch_.data() + got, n - got, off_t(offset + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return nullptr;
+      got += std::size_t(r);
+    }
+    return scratch_.data();
+  }
+
+ private:
+  int fd_;
+  std::uint64_t size_;
+  std::vector<std::uint8_t> scratch_;
+};
+
+struct FileBytes {
+  std::unique_ptr<std::uint8_t[]> data;  // not zero-filled first: read() fills it
+  std::size_t size = 0;
+};
+
+// Opens `path` if it is a regular file we may read, with its size.
+std::string OpenRegular(const std::string& path, Fd& file, std::uint64_t& size) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-  Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (file.fd < 0) return OpenFailure(errno);
   struct stat st {};
   if (::fstat(file.fd, &st) != 0) return OpenFailure(errno);
   if (S_ISDIR(st.st_mode)) return "is a directory";
   if (!S_ISREG(st.st_mode)) return "not a regular file";
   if (st.st_size == 0) return "file is empty";
-  const auto size = static_cast<std::uint64_t>(st.st_size);
+  size = static_cast<std::uint64_t>(st.st_size);
   if (size > kMaxFileBytes)
     return "file is too large (" + std::to_string(size) + " bytes; the limit is " +
            std::to_string(kMaxFileBytes) + ")";
-  bytes.resize(static_cast<std::size_t>(size));
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
+  return {};
+}
+
+// Reads the whole of an open file of `size` bytes.
+std::string ReadWhole(const Fd& file, std::uint64_t size, FileBytes& bytes) {
+  bytes.data.reset(new std::uint8_t[static_cast<std::size_t>(size)]);
+  while (bytes.size < size) {
+    const ssize_t n = ::read(file.fd, bytes.data.get() + bytes.size, static_cast<std::size_t>(size) - bytes.size);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return OpenFailure(errno);
     if (n == 0) break;  // shrank while we read: decode what is there
-    got += static_cast<std::size_t>(n);
+    bytes.size += static_cast<std::size_t>(n);
   }
-  bytes.resize(got);
-  if (bytes.empty()) return "file is empty";
+  if (bytes.size == 0) return "file is empty";
   return {};
 }
 
@@ -103,7 +135,10 @@ bool StartsWith(const std::uint8_t* bytes, std::size_t size, const char* magic, 
 
 std::string Decode(const std::uint8_t* bytes, std::size_t size, const ImageLimits& limits,
                    XSI::detail::ImageData& out) {
-  if (StartsWith(bytes, size, "BM", 2)) return image::DecodeBmp(bytes, size, limits, out);
+  if (StartsWith(bytes, size, "BM", 2)) {
+    image::MemorySource src(bytes, size);
+    return image::DecodeBmp(src, limits, out);
+  }
   if (StartsWith(bytes, size, "\x89PNG\r\n\x1a\n", 8)) return image::DecodePng(bytes, size, limits, out);
   if (StartsWith(bytes, size, "\xff\xd8", 2)) return image::DecodeJpeg(bytes, size, limits, out);
   if (image::LooksLikeTga(bytes, size)) return image::DecodeTga(bytes, size, limits, out);
@@ -119,6 +154,15 @@ bool Consistent(const XSI::detail::ImageData& d) {
   return false;
 }
 
+// The one ending of every load: the decoder's reason, or a checked picture.
+std::shared_ptr<XSI::detail::ImageData> Finish(const std::string& name, std::string reason,
+                                               std::shared_ptr<XSI::detail::ImageData> data, std::string& error) {
+  if (reason.empty() && !Consistent(*data)) reason = "the decoder gave inconsistent pixel data";
+  if (reason.empty()) return data;
+  error = Failure(name, reason);
+  return nullptr;
+}
+
 }  // namespace
 
 std::shared_ptr<XSI::detail::ImageData> LoadImageMemory(const std::uint8_t* bytes, std::size_t size,
@@ -132,12 +176,7 @@ std::shared_ptr<XSI::detail::ImageData> LoadImageMemory(const std::uint8_t* byte
   try {
     auto data = std::make_shared<XSI::detail::ImageData>();
     std::string reason = Decode(bytes, size, limits, *data);
-    if (reason.empty() && !Consistent(*data)) reason = "the decoder gave inconsistent pixel data";
-    if (!reason.empty()) {
-      error = Failure(name, reason);
-      return nullptr;
-    }
-    return data;
+    return Finish(name, std::move(reason), std::move(data), error);
   } catch (const std::bad_alloc&) {
     error = Failure(name, "out of memory decoding the image");
     return nullptr;
@@ -150,20 +189,33 @@ std::shared_ptr<XSI::detail::ImageData> LoadImageFile(const std::string& path, s
     error = "cannot read image '': no file name given";
     return nullptr;
   }
-  std::vector<std::uint8_t> bytes;
   try {
-    const std::string reason = ReadWholeFile(path, bytes);
-    if (!reason.empty()) {
-      error = Failure(path, reason);
-      return nullptr;
+    Fd file;
+    std::uint64_t size = 0;
+    std::string reason = OpenRegular(path, file, size);
+    std::shared_ptr<XSI::detail::ImageData> data;
+    FileSource source(file.fd, size);
+    const std::uint8_t* magic = reason.empty() ? source.Get(0, 2) : nullptr;
+    if (magic && magic[0] == 'B' && magic[1] == 'M') {
+      // Row by row from the file: the common large input, read once.
+      data = std::make_shared<XSI::detail::ImageData>();
+      std::string why = image::DecodeBmp(source, ImageLimits(), *data);
+      data = Finish(path, std::move(why), std::move(data), error);
+    } else {
+      FileBytes bytes;
+      if (reason.empty()) reason = ReadWhole(file, size, bytes);
+      if (!reason.empty()) {
+        error = Failure(path, reason);
+        return nullptr;
+      }
+      data = LoadImageMemory(bytes.data.get(), bytes.size, path, error);
     }
+    if (data) data->path = path;
+    return data;
   } catch (const std::bad_alloc&) {
-    error = Failure(path, "out of memory reading the file");
+    error = Failure(path, "out of memory reading the image");
     return nullptr;
   }
-  auto data = LoadImageMemory(bytes.data(), bytes.size(), path, error);
-  if (data) data->path = path;
-  return data;
 }
 
 }  // namespace host
