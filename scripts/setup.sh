@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libgtest-dev libbenchmark-dev
-  libtinyobjloader-dev libstb-dev libtinygltf-dev nlohmann-json3-dev libcli11-dev
+  libtinyobjloader-dev libstb-dev libpng-dev libjpeg62-turbo-dev libtinygltf-dev nlohmann-json3-dev libcli11-dev
   clang libclang-rt-14-dev
 )
 

@@ -10,14 +10,14 @@
 
 namespace XSI {
 
-namespace detail {
-struct ImageData;
-}
-
 class Image {
  public:
+  // The decoded pixels. Their layout belongs to the host; an Image only
+  // shares them, so copies are cheap and outlive the clip.
+  struct Storage;
+
   Image() = default;
-  explicit Image(std::shared_ptr<const detail::ImageData> data) : data_(std::move(data)) {}
+  explicit Image(std::shared_ptr<const Storage> data) : data_(std::move(data)) {}
   bool IsValid() const { return data_ != nullptr; }
   long GetResX() const;
   long GetResY() const;
@@ -28,7 +28,7 @@ class Image {
   CStatus GetPixelValue(float x, float y, CColor& out) const;
 
  private:
-  std::shared_ptr<const detail::ImageData> data_;
+  std::shared_ptr<const Storage> data_;
 };
 
 class ImageClip2 : public SIObject {

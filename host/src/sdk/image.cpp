@@ -1,7 +1,6 @@
 // Image: pixel reads over decoded data; ImageClip2: the clip record behind a
-// reference. GetPixelValue is on the blob detector's per-pixel path, so it
-// touches only the image data it already holds: no lookup, no lock, no
-// allocation.
+// reference. Callers read pictures pixel by pixel, so GetPixelValue touches
+// only the image data it already holds: no lookup, no lock, no allocation.
 #include "xsi_image.h"
 
 #include <array>

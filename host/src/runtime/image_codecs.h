@@ -1,0 +1,61 @@
+// The per-format decoders behind LoadImageMemory. Each takes the whole file,
+// fills `out` (rows top to bottom, 8-bit samples in pixels8, 16-bit in
+// pixels16) and returns an empty string, or returns the reason it refused
+// the file (without the file name: the caller adds it).
+//
+// Every decoder checks the size a header claims against ImageLimits and
+// against the bytes present before it allocates, and treats a file that ends
+// early as an error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "image_data.h"
+
+namespace host::image {
+
+// Where the BMP reader gets its bytes: memory, or an open file read a row
+// at a time (a large BMP then never sits in memory twice).
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t Size() const = 0;
+  // `n` bytes from `offset`, or null when they are not there. The pointer is
+  // good until the next call.
+  virtual const std::uint8_t* Get(std::uint64_t offset, std::size_t n) = 0;
+};
+
+class MemorySource : public ByteSource {
+ public:
+  MemorySource(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+  std::uint64_t Size() const override { return size_; }
+  const std::uint8_t* Get(std::uint64_t offset, std::size_t n) override {
+    return offset <= size_ && n <= size_ - offset ? bytes_ + offset : nullptr;
+  }
+
+ private:
+  const std::uint8_t* bytes_;
+  std::size_t size_;
+};
+
+std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::ImageData& out);
+std::string DecodePng(const std::uint8_t* bytes, std::size_t size, const ImageLimits& limits,
+                      XSI::detail::ImageData& out);
+std::string DecodeJpeg(const std::uint8_t* bytes, std::size_t size, const ImageLimits& limits,
+                       XSI::detail::ImageData& out);
+// Returns false (and leaves `out` alone) when the bytes are not a TGA file
+// the host reads; TGA has no signature, so this is how it is recognised.
+bool LooksLikeTga(const std::uint8_t* bytes, std::size_t size);
+std::string DecodeTga(const std::uint8_t* bytes, std::size_t size, const ImageLimits& limits,
+                      XSI::detail::ImageData& out);
+
+// Shared wording, so every format says the same thing for the same fault.
+std::string Truncated(std::size_t size);                       // "truncated at byte N"
+std::string Truncated(std::size_t size, std::uint64_t needed);  // "... of M"
+std::string TruncatedAtLeast(std::size_t size, std::uint64_t needed);  // "... of at least M"
+// Empty when width x height is within the limits; otherwise the reason.
+std::string CheckSize(std::uint64_t width, std::uint64_t height, const ImageLimits& limits);
+
+}  // namespace host::image
