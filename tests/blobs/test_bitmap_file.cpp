@@ -93,13 +93,12 @@ class BitmapFile : public ::testing::Test {
  protected:
   void SetUp() override { EnsurePluginLoaded(); }
 
-  // A folder the unprivileged user may enter; `writable` decides whether it
-  // may also create files there.
-  std::string SharedFolder(bool writable) {
+  // A folder the unprivileged user may enter and create files in.
+  std::string SharedFolder() {
     ::chmod(dir.Path().c_str(), 0755);
     const std::string folder = dir.File("shared");
     fs::create_directory(folder);
-    ::chmod(folder.c_str(), writable ? 0777 : 0755);
+    ::chmod(folder.c_str(), 0777);
     return folder;
   }
 
@@ -176,7 +175,7 @@ TEST_F(BitmapFile, AnExistingFileKeepsItsModeAndANewOneGetsTheUmasksDefault) {
 }
 
 TEST_F(BitmapFile, AReadOnlyFileIsRefusedAndLeftAlone) {
-  const std::string folder = SharedFolder(true);  // rename() alone would replace it
+  const std::string folder = SharedFolder();  // rename() alone would replace it
   const std::string target = folder + "/blobs.bmp";
   WriteBytes(target, kKept);
   ::chmod(target.c_str(), 0444);
@@ -193,10 +192,13 @@ TEST_F(BitmapFile, AFolderThatRefusesNewFilesIsNeverWorkedAroundInPlace) {
   // The file may be written but no temporary file can be made next to it:
   // the old writer then truncated the file and rewrote it, and a write that
   // stopped part-way (here at a 100-byte file-size limit) left it damaged.
-  const std::string folder = SharedFolder(false);
+  const std::string folder = SharedFolder();
   const std::string target = folder + "/blobs.bmp";
   WriteBytes(target, kKept);
-  ASSERT_EQ(::chown(target.c_str(), kNobody, kNobody), 0);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(target.c_str(), kNobody, kNobody), 0);
+  }
+  ::chmod(folder.c_str(), 0555);
   InChild(true, [&] {
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit small{100, 100};
@@ -207,6 +209,7 @@ TEST_F(BitmapFile, AFolderThatRefusesNewFilesIsNeverWorkedAroundInPlace) {
                  r.reason.c_str()) &&
            Check(ReadBytes(target) == kKept, "the old file was rewritten");
   });
+  ::chmod(folder.c_str(), 0755);
   EXPECT_EQ(ReadBytes(target), kKept);
 }
 
@@ -229,7 +232,7 @@ TEST_F(BitmapFile, AWriteStoppedByTheFileSizeLimitLeavesTheOldFileIntact) {
 // ---- through the plug-in ------------------------------------------------------------
 
 TEST_F(BitmapFile, RunsReportARefusedBitmapAndStillReturnTheirResult) {
-  const std::string folder = SharedFolder(true);
+  const std::string folder = SharedFolder();
   WriteBmp(FromRows({"#.", ".#"}), folder + "/img.bmp");
   WriteBytes(folder + "/blobs.bmp", kKept);
   ::chmod((folder + "/blobs.bmp").c_str(), 0444);

@@ -97,12 +97,11 @@ void CheckText(const CString& text) {
 
   static const char* kTrue[] = {"true", "yes", "on"};
   static const char* kFalse[] = {"false", "no", "off", ""};
-  bool keyword = false, expected = d != 0.0 && !std::isnan(d);
+  bool expected = d != 0.0 && !std::isnan(d);
   for (const char* k : kTrue)
-    if (folded == k) keyword = expected = true;
+    if (folded == k) expected = true;
   for (const char* k : kFalse)
-    if (folded == k) keyword = true, expected = false;
-  (void)keyword;
+    if (folded == k) expected = false;
   if (b != expected) Fail("bool disagrees with the keyword or the number", text);
 }
 
