@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -104,6 +105,10 @@ Fixture& Setup() {
     char pattern[] = "/tmp/fuzz_findspots-XXXXXX";
     if (!mkdtemp(pattern)) Fail("cannot make a temporary folder");
     fx->folder = pattern;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(Setup().folder, ec);
+    });
     if (chdir(fx->folder.c_str()) != 0) Fail("cannot enter " + fx->folder);
     fx->a = MakePicture(9, 7, 1);
     fx->aElevation = MakePicture(9, 7, 2);
