@@ -22,9 +22,6 @@ using XSI::CValue;
 using XSI::CValueArray;
 using XSI::Image;
 
-// Library-lifetime result text: lives from library load to unload.
-CString blobList;
-
 constexpr const char* kBitmapName = "blobs.bmp";
 
 CString fromNumber(long v) { return CString(std::to_wstring(v)); }
@@ -114,8 +111,10 @@ class PixelBuffer {
 };
 
 // The per-pixel working memory of one run: 4 bytes per pixel (3 raster, 1
-// label), plus the labelling's work list, which only grows as far as a
-// region's runs need.
+// label). The labelling's work list comes on top: initLabelState reserves it
+// up front for the most runs the image can hold (12 bytes per two pixels of
+// address space), but a fill only touches as much of it as its region's runs
+// need, so little of it ever becomes resident.
 struct RunBuffers {
   explicit RunBuffers(std::size_t pixels) : raster(pixels * 3), labels(pixels) {}
   PixelBuffer raster;
@@ -210,6 +209,7 @@ CStatus executeFindSpots(const XSI::CRef& contextRef) {
 
   const LoadedInput in = loadInput(a);
   if (!in.ok) return CStatus::Fail;
+  CString blobList;
   try {
     blobList = detectBlobs(a, in);
   } catch (const std::bad_alloc&) {
@@ -220,7 +220,5 @@ CStatus executeFindSpots(const XSI::CRef& contextRef) {
   context.PutAttribute(L"ReturnValue", CValue(blobList));
   return CStatus::OK;
 }
-
-const CString& lastBlobList() { return blobList; }
 
 }  // namespace findspots

@@ -35,7 +35,4 @@ RunArguments readArguments(const XSI::CValueArray& args);
 
 XSI::CStatus executeFindSpots(const XSI::CRef& context);
 
-// The result text of the latest successful run; empty before the first.
-const XSI::CString& lastBlobList();
-
 }  // namespace findspots

@@ -5,7 +5,7 @@
 
 using namespace XSI;
 
-XSIPLUGINCALLBACK CStatus findSpots_Execute(CRef& in_ctxt) {
+XSIPLUGINCALLBACK CStatus findSpots_Execute(CRef& contextRef) {
   return GuardCallback(L"findSpots: findSpots_Execute",
-                                  [&]() -> CStatus { return findspots::executeFindSpots(in_ctxt); });
+                       [&]() -> CStatus { return findspots::executeFindSpots(contextRef); });
 }

@@ -80,12 +80,8 @@ void initLabelState(LabelState& state, std::uint8_t* labels, std::int32_t width,
   state.work.reserve(runsPerRow * static_cast<std::size_t>(height));
 }
 
-void markPixel(LabelState& state, std::int32_t column, std::int32_t row, std::uint8_t label) {
-  markRun(state, row, column, column, label);
-}
-
 void floodFill(LabelState& state, std::int32_t column, std::int32_t row, std::uint8_t label,
-               std::int32_t colStart, std::int32_t colEnd, std::int32_t rowStart,
+               std::int32_t colStart, std::int32_t rowStart, std::int32_t colEnd,
                std::int32_t rowEnd, const BlobSink& onBlob) {
   assert(label != kForeground && "a fill must mark pixels with a region label");
   if (getLabel(state, column, row) != kForeground) return;
@@ -120,7 +116,7 @@ void scanImage(LabelState& state, std::int32_t colStart, std::int32_t rowStart,
                                     static_cast<std::size_t>(colEnd - column));
       if (hit == nullptr) break;
       column = static_cast<std::int32_t>(static_cast<const std::uint8_t*>(hit) - line);
-      floodFill(state, column, row, label, colStart, colEnd, rowStart, rowEnd, onBlob);
+      floodFill(state, column, row, label, colStart, rowStart, colEnd, rowEnd, onBlob);
       ++column;
     }
   }

@@ -29,13 +29,6 @@ enum Label : std::uint8_t {
   kInRegion = 2,    // part of a region, kept or dropped
 };
 
-// One pixel of a blob: column, row and the index of the blob it belongs to.
-struct PixelEntry {
-  std::int32_t column = 0;
-  std::int32_t row = 0;
-  std::int32_t blobIndex = 0;
-};
-
 // What a fill gathers about its region. 64-bit sums so that no image size
 // overflows them.
 struct RegionSummary {
@@ -75,13 +68,11 @@ inline std::uint8_t getLabel(const LabelState& state, std::int32_t column, std::
                       static_cast<std::size_t>(column)];
 }
 
-// Gives the pixel `label` and adds it to the region in progress.
-void markPixel(LabelState& state, std::int32_t column, std::int32_t row, std::uint8_t label);
-
 // Collects the region of the seed pixel within the rectangle (end values
-// exclusive) and keeps or drops it; a kept region goes to `onBlob`.
+// exclusive) and keeps or drops it; a kept region goes to `onBlob`. The
+// rectangle is given as in scanImage: both starts, then both ends.
 void floodFill(LabelState& state, std::int32_t column, std::int32_t row, std::uint8_t label,
-               std::int32_t colStart, std::int32_t colEnd, std::int32_t rowStart,
+               std::int32_t colStart, std::int32_t rowStart, std::int32_t colEnd,
                std::int32_t rowEnd, const BlobSink& onBlob);
 
 // Starts a fill at every foreground pixel of the rectangle that no region

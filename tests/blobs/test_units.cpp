@@ -178,6 +178,33 @@ TEST(Labelling, SummaryHoldsCountSumsAndExtremes) {
   EXPECT_EQ(r.maxRow, 3);
 }
 
+TEST(Labelling, FillAndScanTakeTheRectangleInTheSameOrder) {
+  // Both take (colStart, rowStart, colEnd, rowEnd). The rectangle is 4 of 7
+  // columns by 2 of 3 rows, so swapping any two bounds changes what a fill
+  // reaches.
+  const std::vector<std::string> rows = {"#######", "#######", "#######"};
+  LabelGrid g(rows);
+  LabelState state;
+  initLabelState(state, g.labels.data(), g.width, g.height, 0);
+  std::vector<RegionSummary> blobs;
+  floodFill(state, 2, 0, kInRegion, 1, 0, 5, 2, [&](const RegionSummary& r) { blobs.push_back(r); });
+  ASSERT_EQ(blobs.size(), 1u);
+  EXPECT_EQ(blobs[0].count, 8);
+  EXPECT_EQ(blobs[0].minColumn, 1);
+  EXPECT_EQ(blobs[0].maxColumn, 4);
+  EXPECT_EQ(blobs[0].maxRow, 1);
+
+  LabelGrid again(rows);
+  initLabelState(state, again.labels.data(), again.width, again.height, 0);
+  blobs.clear();
+  scanImage(state, 1, 0, 5, 2, kInRegion, [&](const RegionSummary& r) { blobs.push_back(r); });
+  ASSERT_EQ(blobs.size(), 1u);
+  EXPECT_EQ(blobs[0].count, 8);
+  EXPECT_EQ(blobs[0].minColumn, 1);
+  EXPECT_EQ(blobs[0].maxColumn, 4);
+  EXPECT_EQ(blobs[0].maxRow, 1);
+}
+
 TEST(Labelling, CombShapedRegionStaysWithinItsWorkList) {
   // Every other column a tooth joined along the bottom row: the most runs a
   // region can have.

@@ -1,7 +1,7 @@
 // CValue conversions and CValueArray. The table these functions implement is
-// in docs/values.md; every conversion is total (never fails, never throws on
-// odd input, never relies on undefined behaviour) and independent of the
-// process locale.
+// in docs/commands.md ("Value conversions"); every conversion is total (never
+// fails, never throws on odd input, never relies on undefined behaviour) and
+// independent of the process locale.
 #include "xsi_value.h"
 
 #include <array>
@@ -124,17 +124,19 @@ long Magnitude(std::string_view s) {
 }
 
 // The whole text as a decimal floating-point number ("3.7", "-1e2", ".5",
-// "nan", "inf"). Overflow gives +-inf, underflow +-0.
+// "nan", "inf"). Underflow gives +-0. Overflow ("1e400") is not a number:
+// an infinity must be asked for by name, never come from a number too large
+// to hold. from_chars also takes NaN payloads ("nan(12)"), which the host
+// does not.
 bool ParseDouble(std::string_view s, double& out) {
   s = StripPlus(s);
-  if (s.empty()) return false;
+  if (s.empty() || s.find('(') != std::string_view::npos) return false;
   double value = 0.0;
   auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
   if (ptr != s.data() + s.size()) return false;
   if (ec == std::errc::result_out_of_range) {
-    const bool negative = s[0] == '-';
-    const double magnitude = Magnitude(s) > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-    out = negative ? -magnitude : magnitude;
+    if (Magnitude(s) > 0) return false;
+    out = s[0] == '-' ? -0.0 : 0.0;
     return true;
   }
   if (ec != std::errc()) return false;
@@ -164,18 +166,15 @@ float NarrowToFloat(double d) {
 }
 
 // The whole text as a decimal integer ("12", "-3", "+7"); out of int's range
-// clamps. False when the text is not of that form.
+// clamps. False when the text is not of that form, and when it is beyond even
+// long long: then the caller's reading as a real decides (a double's range
+// clamps, beyond it the text is not a number).
 bool ParseInt(std::string_view s, int& out) {
   s = StripPlus(s);
   if (s.empty()) return false;
   long long value = 0;
   auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 10);
-  if (ptr != s.data() + s.size()) return false;
-  if (ec == std::errc::result_out_of_range) {
-    out = s[0] == '-' ? INT_MIN : INT_MAX;
-    return true;
-  }
-  if (ec != std::errc()) return false;
+  if (ptr != s.data() + s.size() || ec != std::errc()) return false;
   out = value < INT_MIN ? INT_MIN : value > INT_MAX ? INT_MAX : static_cast<int>(value);
   return true;
 }
