@@ -132,7 +132,7 @@ class ObjParser {
   std::vector<Vec2> uvs;
   std::vector<Corner> corners;
   std::vector<std::uint32_t> faceStart{0};
-  std::vector<std::size_t> faceLine;
+  std::vector<std::uint32_t> faceLine;  // files are far below 2^32 lines
   std::vector<std::uint32_t> faceName;  // into materialNames, kNone: none
   std::vector<std::string> materialNames;
   std::vector<Library> libraries;
@@ -260,7 +260,7 @@ class ObjParser {
       return true;
     }
     faceStart.push_back(static_cast<std::uint32_t>(corners.size()));
-    faceLine.push_back(lineNo);
+    faceLine.push_back(static_cast<std::uint32_t>(lineNo));
     faceName.push_back(currentName_);
     return true;
   }
@@ -361,16 +361,16 @@ struct MaterialLibraries {
 // Turns the parsed statements into the host's mesh.
 class MeshBuilder {
  public:
-  MeshBuilder(const ObjParser& p, const MaterialLibraries& libs) : p_(p), libs_(libs) {}
+  MeshBuilder(ObjParser& p, const MaterialLibraries& libs) : p_(p), libs_(libs) {}
 
   Mesh Build() {
-    mesh_.positions = p_.positions;
+    mesh_.positions = std::move(p_.positions);
     bool anyNormal = false, anyUV = false;
     for (const ObjParser::Corner& c : p_.corners) {
       anyNormal = anyNormal || c.vn != kNone;
       anyUV = anyUV || c.vt != kNone;
     }
-    mesh_.faceStart = p_.faceStart;
+    mesh_.faceStart = std::move(p_.faceStart);
     mesh_.cornerVertex.reserve(p_.corners.size());
     for (const ObjParser::Corner& c : p_.corners) mesh_.cornerVertex.push_back(c.v);
     if (anyUV) {
@@ -392,7 +392,7 @@ class MeshBuilder {
   }
 
  private:
-  const ObjParser& p_;
+  ObjParser& p_;  // its positions are moved into the mesh
   const MaterialLibraries& libs_;
   Mesh mesh_;
   std::map<const tinyobj::material_t*, std::uint32_t> materialOf_;  // null: default
