@@ -5,6 +5,9 @@ add_library(xsi::build_options ALIAS xsi_build_options)
 target_compile_features(xsi_build_options INTERFACE cxx_std_17)
 target_compile_options(xsi_build_options INTERFACE
   $<BUILD_INTERFACE:-Wall -Wextra>
+  # Entry points return CStatus from extern "C" functions by design; the
+  # host and its plug-ins are both C++.
+  $<$<AND:$<CXX_COMPILER_ID:Clang>,$<BUILD_INTERFACE:1>>:-Wno-return-type-c-linkage>
   $<$<AND:$<BOOL:${XSI_WERROR}>,$<BUILD_INTERFACE:1>>:-Werror>)
 if(XSI_SANITIZE)
   target_compile_options(xsi_build_options INTERFACE

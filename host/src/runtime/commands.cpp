@@ -5,7 +5,9 @@
 #include <cctype>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 
 #include "formats.h"
 #include "runtime.h"
@@ -110,7 +112,9 @@ CStatus ObjImport(Runtime& rt, const CValueArray& args, CValue& out) {
   if (path.empty()) return cmd.Fail(L"the file path is empty", CStatus::InvalidArgument);
   host::Mesh mesh;
   std::string error;
-  if (!ReadObj(path, mesh, error)) return cmd.Fail(FromUtf8(error));
+  std::vector<std::string> warnings;
+  if (!ReadObj(path, mesh, error, &warnings)) return cmd.Fail(FromUtf8(error));
+  for (const std::string& w : warnings) rt.Warning(L"ObjImport: " + FromUtf8(w));
   SceneObject& obj = rt.GetScene().Create(FromUtf8(BaseName(path)));
   obj.geometry = Geometry(std::move(mesh));
   Select(rt, obj.id);
@@ -206,11 +210,41 @@ CStatus ApplyGenOp(Runtime& rt, const CValueArray& args, CValue& out) {
 
 // ---- parameters -------------------------------------------------------------
 
+// A value given as a number. Text must spell a finite number; an empty value
+// (a missing trailing argument) reads as 0. False for anything else, which
+// would otherwise become a silent 0.
+bool FiniteNumber(const CValue& value, double& out) {
+  switch (value.GetType()) {
+    case CValue::siEmpty:
+      out = 0.0;
+      return true;
+    case CValue::siInt4:
+    case CValue::siFloat:
+    case CValue::siDouble:
+    case CValue::siBool:
+      out = value.GetAsDouble();
+      return std::isfinite(out);
+    case CValue::siString: {
+      const std::string text = ToUtf8(value.GetAsText());
+      const char* begin = text.c_str();
+      char* end = nullptr;
+      errno = 0;
+      const double parsed = std::strtod(begin, &end);
+      while (end && (*end == ' ' || *end == '\t')) ++end;
+      if (end == begin || !end || *end != '\0' || errno == ERANGE || !std::isfinite(parsed)) return false;
+      out = value.GetAsDouble();
+      return std::isfinite(out);
+    }
+    default:
+      return false;
+  }
+}
+
 CStatus SetTolerance(Cmd& cmd, SceneObject& obj, const CValue& value) {
   if (!obj.mergeOp)
     return cmd.Fail(L"object " + Quote(obj.name) + L" has no live merge operator", CStatus::NotFound);
-  double t = value.GetAsDouble();
-  if (!std::isfinite(t) || t < 0)
+  double t = 0.0;
+  if (!FiniteNumber(value, t) || t < 0)
     return cmd.Fail(L"tolerance must be a finite number >= 0, got " + Quote(value.GetAsText()),
                     CStatus::InvalidArgument);
   obj.mergeOp->tolerance = t;
@@ -256,8 +290,8 @@ CStatus WriteObjectParameter(Runtime& rt, SceneObject& obj, const CString& param
     rt.Error(L"object " + Quote(obj.name) + L" has no parameter " + Quote(param));
     return CStatus::InvalidArgument;
   }
-  double v = value.GetAsDouble();
-  if (!std::isfinite(v)) {
+  double v = 0.0;
+  if (!FiniteNumber(value, v)) {
     rt.Error(L"cannot set " + obj.name + L"." + param + L" to " + Quote(value.GetAsText()) +
              L": not a finite number");
     return CStatus::InvalidArgument;
@@ -354,9 +388,11 @@ CStatus Translate(Runtime& rt, const CValueArray& args, CValue&) {
   CStatus st;
   SceneObject* obj = cmd.Object(args[0], st);
   if (!obj) return st;
-  double v[3] = {args[1].GetAsDouble(), args[2].GetAsDouble(), args[3].GetAsDouble()};
-  for (double c : v)
-    if (!std::isfinite(c)) return cmd.Fail(L"x, y and z must be finite numbers", CStatus::InvalidArgument);
+  double v[3] = {0, 0, 0};
+  for (int i = 0; i < 3; ++i)
+    if (!FiniteNumber(args[1 + i], v[i]))
+      return cmd.Fail(L"x, y and z must be finite numbers, got " + Quote(args[1 + i].GetAsText()),
+                      CStatus::InvalidArgument);
   int mode = args.GetCount() > 4 ? args[4].GetAsInt() : 0;
   if (mode != 0 && mode != 1)
     return cmd.Fail(L"mode must be 0 (absolute) or 1 (relative), got " + Quote(args[4].GetAsText()),

@@ -195,15 +195,19 @@ Vec3 FlatNormal(std::size_t cornerCount, PositionOf positionOf) {
     nz += (double(a.x) - b.x) * (double(a.y) + b.y);
   }
   const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
-  if (len == 0.0) return {0.0f, 1.0f, 0.0f};
+  if (!(len > 0.0) || !std::isfinite(len)) return {0.0f, 1.0f, 0.0f};
   return {float(nx / len), float(ny / len), float(nz / len)};
 }
+
+}  // namespace
 
 Vec3 FaceNormalOf(const Mesh& mesh, std::size_t face) {
   const std::uint32_t begin = mesh.faceStart[face];
   return FlatNormal(mesh.faceStart[face + 1] - begin,
                     [&](std::size_t i) { return mesh.positions[mesh.cornerVertex[begin + i]]; });
 }
+
+namespace {
 
 void FillFlatNormals(Mesh& mesh) {
   mesh.cornerNormal.resize(mesh.CornerCount());

@@ -19,6 +19,10 @@ struct Bounds {
 Bounds ComputeBounds(const Mesh& mesh);
 Bounds ComputeBounds(const Mesh& mesh, const Transform& xf);
 
+// The flat normal of polygon `face` by Newell's method, which holds for
+// non-planar and concave polygons; +Y for a degenerate polygon.
+Vec3 FaceNormalOf(const Mesh& mesh, std::size_t face);
+
 // The mesh with `xf` applied to positions and normals (mirroring transforms
 // flip the polygon winding so faces keep facing out).
 Mesh BakeTransform(const Mesh& mesh, const Transform& xf);

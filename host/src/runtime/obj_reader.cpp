@@ -4,6 +4,8 @@
 // is handed to tinyobjloader once it has been read under the size limit.
 #include "obj_reader.h"
 
+#include "mesh_ops.h"
+
 #include <tiny_obj_loader.h>
 
 #include <algorithm>
@@ -427,18 +429,7 @@ class MeshBuilder {
       bool missing = false;
       for (std::uint32_t c = b; c < e; ++c) missing = missing || p_.corners[c].vn == kNone;
       if (!missing) continue;
-      double nx = 0, ny = 0, nz = 0;
-      for (std::uint32_t c = b; c < e; ++c) {
-        const Vec3 p = mesh_.positions[mesh_.cornerVertex[c]];
-        const Vec3 q = mesh_.positions[mesh_.cornerVertex[c + 1 < e ? c + 1 : b]];
-        nx += (double(p.y) - q.y) * (double(p.z) + q.z);
-        ny += (double(p.z) - q.z) * (double(p.x) + q.x);
-        nz += (double(p.x) - q.x) * (double(p.y) + q.y);
-      }
-      const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
-      const Vec3 flat = len > 0 && std::isfinite(len)
-                            ? Vec3{float(nx / len), float(ny / len), float(nz / len)}
-                            : Vec3{0.0f, 1.0f, 0.0f};
+      const Vec3 flat = FaceNormalOf(mesh_, f);
       for (std::uint32_t c = b; c < e; ++c) {
         if (p_.corners[c].vn == kNone) mesh_.cornerNormal[c] = flat;
       }

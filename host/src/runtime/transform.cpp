@@ -3,6 +3,7 @@
 // their float precision after the round trip.
 #include <cfloat>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "mesh.h"
@@ -60,9 +61,15 @@ Vec3d Rotate(const double rot[3], Vec3d v) {
   return v;
 }
 
-Vec3 ToFloat(Vec3d v) {
-  return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
+// Beyond the float range a coordinate becomes an infinity, said explicitly:
+// a plain conversion of such a double is undefined.
+float ToFloat(double v) {
+  if (v > FLT_MAX) return std::numeric_limits<float>::infinity();
+  if (v < -FLT_MAX) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(v);
 }
+
+Vec3 ToFloat(Vec3d v) { return {ToFloat(v.x), ToFloat(v.y), ToFloat(v.z)}; }
 
 }  // namespace
 
