@@ -199,9 +199,9 @@ XSI::CString readArguments(const XSI::CValueArray& args, RunArguments& run) {
   const double units = unitCount(counts[0], counts[1], counts[2]);
   if (units > kMaxUnits)
     return L"building " + quoted(run.buildingName) + L" is too big: " + numberText(counts[0]) +
-           L" storeys and a roof of " + numberText(2 * counts[1] + 2 * counts[2] + 1) +
-           L" units each make " + numberText(units) + L" units, more than the limit of " +
-           numberText(kMaxUnits);
+           L" storey(s) and a roof, " + numberText(2 * counts[1] + 2 * counts[2] + 1) +
+           L" units each, make " + numberText(units) + L" units; the limit is " +
+           numberText(kMaxUnits) + L" units";
   // Within the limit every count is far inside int's range.
   run.floors = static_cast<int>(counts[0]);
   run.unitsWidth = static_cast<int>(counts[1]);
@@ -246,7 +246,7 @@ XSI::CString vertexProblem(const RunArguments& run, const KitVertexCounts& kit) 
   return L"building " + quoted(run.buildingName) + L" is too big: its " +
          numberText(unitCount(run.floors, run.unitsWidth, run.unitsLength)) +
          L" units of style " + quoted(run.type) + L" hold about " + numberText(estimate) +
-         L" vertices, more than the limit of " + numberText(kMaxVertices);
+         L" vertices; the limit is " + numberText(kMaxVertices) + L" vertices";
 }
 
 bool isUpperStoreyName(const XSI::CString& name, const RunArguments& run) {
