@@ -78,9 +78,18 @@ XSI::CString wholeNumber(const wchar_t* argument, const XSI::CValue& value, doub
   return XSI::CString();
 }
 
+XSI::CString lengthProblem(const wchar_t* argument, const XSI::CString& text) {
+  if (text.Length() <= kMaxNameLength) return XSI::CString();
+  return XSI::CString(L"argument ") + quoted(argument) + L" is " +
+         numberText(static_cast<double>(text.Length())) + L" characters long; the limit is " +
+         numberText(static_cast<double>(kMaxNameLength));
+}
+
 XSI::CString nameProblem(const XSI::CString& name) {
-  const XSI::CString argument = L"argument 'buildingname' " + quoted(name);
   if (name.IsEmpty()) return L"argument 'buildingname' is empty: the building needs a name";
+  XSI::CString problem = lengthProblem(L"buildingname", name);
+  if (!problem.IsEmpty()) return problem;
+  const XSI::CString argument = L"argument 'buildingname' " + quoted(name);
   const std::wstring& w = name.Wide();
   // The host trims the names of its comma-separated lists, so " X" would be
   // looked up as "X".
@@ -97,6 +106,8 @@ XSI::CString nameProblem(const XSI::CString& name) {
 // The style ends up in file paths and in the comma-separated list of
 // DeleteObj, so it must stay one plain piece of a file name.
 XSI::CString styleProblem(const XSI::CString& type) {
+  XSI::CString problem = lengthProblem(L"type", type);
+  if (!problem.IsEmpty()) return problem;
   const XSI::CString argument = L"argument 'type' " + quoted(type) + L" must not contain ";
   for (wchar_t c : type.Wide()) {
     if (c == L'/' || c == L'\\' || c == L',')

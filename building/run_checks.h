@@ -8,6 +8,7 @@
 // compared by their patterns, never listed.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include <xsi_plugin.h>
@@ -19,6 +20,9 @@ namespace raisetower {
 // most kMaxVertices vertices together (counted before welding).
 constexpr double kMaxUnits = 50000;
 constexpr double kMaxVertices = 2000000;
+// The building name and the style are looked up once per storey; longer
+// texts are refused rather than copied that often.
+constexpr std::size_t kMaxNameLength = 256;
 
 struct RunArguments {
   XSI::CString buildingName;  // 0 "buildingname"

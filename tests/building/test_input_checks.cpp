@@ -171,6 +171,10 @@ TEST_F(BuildingTest, NamesWithOuterWhiteSpaceAreRefusedAndLeaveTheUsersObjectAlo
   }
   ExpectRefusedUpFront({L"a\x01" L"b", 1, 1, 1},
                        "argument 'buildingname' 'a\x01" "b' must not contain the control character U+0001");
+  ExpectRefusedUpFront({XSI::CString(std::wstring(257, L'n')), 1, 1, 1},
+                       "argument 'buildingname' is 257 characters long; the limit is 256");
+  ExpectRefusedUpFront({L"T", 1, 1, 1, XSI::CString(std::wstring(100000, L's'))},
+                       "argument 'type' is 100000 characters long; the limit is 256");
   // White space inside the name is fine.
   host::Runtime::Get().ResetScene();
   ASSERT_TRUE(bt::RaiseTower(L"my tower", 1, 1, 1).status.Succeeded());
