@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "ground_storey.h"
-#include "registration.h"
 #include "roof.h"
 #include "run_checks.h"
+#include "run_state.h"
 #include "unit_ops.h"
 #include "upper_storey.h"
 
@@ -13,78 +13,150 @@ namespace raisetower {
 
 namespace {
 
-// Template slots in import order, matching unitBaseNames.
-std::vector<XSI::X3DObject*> templateSlots() {
-  return {&angleUnit,  &angleRoofUnit,   &floorUnit,      &floorCloseUnit,
-          &groundUnit, &groundCloseUnit, &groundDoorUnit, &roofUnit};
-}
+XSI::CString quoted(const XSI::CString& text) { return L"'" + text + L"'"; }
 
 XSI::CStatus failRun(const XSI::CString& message, XSI::CStatus status) {
   XSI::Application().LogMessage(XSI::CString(L"RaiseTower: ") + message, XSI::siErrorMsg);
   return status;
 }
 
-// Imports every template into its slot. On a failure, deletes the ones that
-// did import, restores the selection and returns the message naming every
-// file that would not import; empty on success.
+// The user's selection when the run started, put back when it fails.
+class SavedSelection {
+ public:
+  SavedSelection() : text_(XSI::Application().GetSelection().GetAsText()) {}
+  void Restore() const {
+    XSI::Selection selection = XSI::Application().GetSelection();
+    if (text_.IsEmpty()) {
+      selection.Clear();
+    } else {
+      selection.SetAsText(text_);
+    }
+  }
+
+ private:
+  XSI::CString text_;
+};
+
+// Deletes every object the run created that still exists, newest first,
+// restores the selection and empties the run state. Returns the names of
+// objects that could not be deleted, or an empty text.
+XSI::CString undoRun(const SavedSelection& selection) {
+  XSI::CString left;
+  const std::vector<XSI::X3DObject> objects = liveCreatedObjects();
+  for (auto it = objects.rbegin(); it != objects.rend(); ++it) {
+    if (!it->IsValid() || deleteUnit(*it).IsEmpty()) continue;
+    if (!left.IsEmpty()) left += L", ";
+    left += quoted(it->GetName());
+  }
+  selection.Restore();
+  clearRunState();
+  return left;
+}
+
+XSI::CStatus failAndUndo(const XSI::CString& message, XSI::CStatus status,
+                         const SavedSelection& selection) {
+  const XSI::CString left = undoRun(selection);
+  if (left.IsEmpty()) return failRun(message, status);
+  return failRun(message + L"; could not remove " + left, status);
+}
+
+// Imports every template into its slot. Empty on success; else the message
+// naming every file that would not import or imported under another name.
 XSI::CString importTemplates(const XSI::CString& type) {
-  const XSI::CString selectionBefore = XSI::Application().GetSelection().GetAsText();
   const std::vector<XSI::CString> names = unitBaseNames(type);
   const std::vector<XSI::X3DObject*> slots = templateSlots();
   XSI::CString missing;
+  XSI::CString misnamed;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    *slots[i] = importUnit(names[i]);
-    if (slots[i]->IsValid()) continue;
-    if (!missing.IsEmpty()) missing += L", ";
-    missing += names[i] + L".obj";
+    if (!importUnit(names[i], *slots[i]).IsEmpty()) {
+      if (!missing.IsEmpty()) missing += L", ";
+      missing += names[i] + L".obj";
+    } else if (slots[i]->GetName() != names[i]) {
+      misnamed += L"; " + names[i] + L".obj was imported as " + quoted(slots[i]->GetName()) +
+                  L", not " + quoted(names[i]);
+      *slots[i] = XSI::X3DObject();
+    }
   }
-  if (missing.IsEmpty()) return missing;
+  if (missing.IsEmpty() && misnamed.IsEmpty()) return XSI::CString();
+  XSI::CString message = L"cannot build with style " + quoted(type) + L": the units library " +
+                         quoted(unitsLibraryPath);
+  if (!missing.IsEmpty()) message += L" has no readable " + missing;
+  if (missing.IsEmpty()) message += L" does not hold it as expected";
+  return message + misnamed;
+}
 
-  for (XSI::X3DObject* slot : slots) {
-    if (slot->IsValid()) deleteUnit(*slot);
+KitVertexCounts kitVertexCounts() {
+  KitVertexCounts kit;
+  kit.angle = static_cast<double>(angleUnit.GetVertexCount());
+  kit.angleRoof = static_cast<double>(angleRoofUnit.GetVertexCount());
+  kit.floor = static_cast<double>(floorUnit.GetVertexCount());
+  kit.ground = static_cast<double>(groundUnit.GetVertexCount());
+  kit.groundDoor = static_cast<double>(groundDoorUnit.GetVertexCount());
+  kit.roof = static_cast<double>(roofUnit.GetVertexCount());
+  return kit;
+}
+
+// Storeys, roof, centring and template deletion. Empty when all of it
+// succeeded; else the step that failed and why.
+XSI::CString build(const RunArguments& run) {
+  XSI::CString problem = buildGroundStorey(run.buildingName, run.unitsWidth, run.unitsLength,
+                                           run.entranceFace, run.entrancePosition);
+  for (int i = 1; i < run.floors && problem.IsEmpty(); ++i)
+    problem = buildUpperStorey(i, run.buildingName, run.unitsWidth, run.unitsLength);
+  if (problem.IsEmpty())
+    problem = buildRoof(run.floors, run.buildingName, run.unitsWidth, run.unitsLength);
+  if (!problem.IsEmpty()) return problem;
+
+  problem = centreAtOrigin(run.buildingName);
+  if (!problem.IsEmpty())
+    return L"centring the building " + quoted(run.buildingName) + L" failed: " + problem;
+  for (XSI::X3DObject* slot : templateSlots()) {
+    const XSI::CString name = slot->GetName();
+    problem = deleteUnit(*slot);
+    if (!problem.IsEmpty()) return L"deleting unit template " + quoted(name) + L" failed: " + problem;
   }
-  XSI::Selection selection = XSI::Application().GetSelection();
-  if (selectionBefore.IsEmpty()) {
-    selection.Clear();
-  } else {
-    selection.SetAsText(selectionBefore);
-  }
-  return L"cannot build with style '" + type + L"': the units library '" + unitsLibraryPath +
-         L"' has no readable " + missing;
+  return XSI::CString();
+}
+
+// Everything from the first import on; the scene is put back when it fails.
+XSI::CStatus buildOrUndo(const RunArguments& run, const SavedSelection& selection) {
+  XSI::CString problem = importTemplates(run.type);
+  if (!problem.IsEmpty()) return failAndUndo(problem, XSI::CStatus::NotFound, selection);
+  problem = vertexProblem(run, kitVertexCounts());
+  if (!problem.IsEmpty()) return failAndUndo(problem, XSI::CStatus::InvalidArgument, selection);
+  problem = build(run);
+  if (!problem.IsEmpty()) return failAndUndo(problem, XSI::CStatus::Fail, selection);
+  clearRunState();
+  return XSI::CStatus::OK;
 }
 
 }  // namespace
 
 XSI::CStatus executeRaiseTower(XSI::CRef& context) {
   XSI::Context ctxt(context);
-  XSI::CValueArray args = ctxt.GetAttribute(L"Arguments").GetAsArray();
-  const RunArguments run = readArguments(args);
+  const XSI::CValueArray args = ctxt.GetAttribute(L"Arguments").GetAsArray();
 
   XSI::Application app;
   app.LogMessage(L"RaiseTower_Execute called", XSI::siVerboseMsg);
+  clearRunState();
 
-  XSI::CString problem = argumentProblem(run);
+  RunArguments run;
+  XSI::CString problem = readArguments(args, run);
   if (!problem.IsEmpty()) return failRun(problem, XSI::CStatus::InvalidArgument);
   problem = nameClashProblem(run);
   if (!problem.IsEmpty()) return failRun(problem, XSI::CStatus::InvalidArgument);
-  problem = importTemplates(run.type);
-  if (!problem.IsEmpty()) return failRun(problem, XSI::CStatus::NotFound);
 
-  buildGroundStorey(run.buildingName, run.unitsWidth, run.unitsLength, run.entranceFace,
-                    run.entrancePosition);
-  for (int i = 1; i < run.floors; ++i)
-    buildUpperStorey(i, run.buildingName, run.unitsWidth, run.unitsLength);
-  buildRoof(run.floors, run.buildingName, run.unitsWidth, run.unitsLength);
-
-  XSI::CValue result;
-  args.Clear();
-  args.Add(run.buildingName);
-  app.ExecuteCommand(L"MoveCtr2Vertices", args, result);
-  for (int value : {0, 0, 0, 0, 8, 1, 2}) args.Add(value);
-  app.ExecuteCommand(L"Translate", args, result);
-
-  for (XSI::X3DObject* slot : templateSlots()) deleteUnit(*slot);
-
+  const SavedSelection selection;
+  XSI::CStatus status;
+  try {
+    status = buildOrUndo(run, selection);
+  } catch (...) {
+    // Out of memory or an internal error half way: take the scene back, then
+    // let the entry point's guard report it.
+    undoRun(selection);
+    throw;
+  }
+  if (!status.Succeeded()) return status;
   ctxt.PutAttribute(L"ReturnValue", XSI::CValue(true));
   return XSI::CStatus::OK;
 }

@@ -33,11 +33,35 @@ std::vector<Placement> footprintWalk(int unitsWidth, int unitsLength) {
   return walk;
 }
 
-XSI::X3DObject laySeedPiece(XSI::X3DObject cornerTemplate, XSI::CString meshName) {
-  XSI::X3DObject seed = duplicateUnit(cornerTemplate, meshName);
-  seed.GetKinematics().GetGlobal().PutParameterValue(
+XSI::CString laySeedPiece(const XSI::X3DObject& cornerTemplate, const XSI::CString& meshName) {
+  XSI::X3DObject seed;
+  XSI::CString problem = duplicateUnit(cornerTemplate, meshName, seed);
+  if (!problem.IsEmpty()) return problem;
+  const XSI::CStatus status = seed.GetKinematics().GetGlobal().PutParameterValue(
       L"roty", XSI::CValue(static_cast<double>(kSeedRotation)), XSI::kDefaultTime);
-  return seed;
+  if (status.Succeeded()) return XSI::CString();
+  return L"turning '" + meshName + L"' returned status " +
+         XSI::CValue(static_cast<int>(status.GetCode())).GetAsText();
+}
+
+XSI::CString layRing(const Ring& ring, int unitsWidth, int unitsLength) {
+  const XSI::CString on = L" on " + ring.storey + L" failed: ";
+  XSI::CString problem = laySeedPiece(ring.cornerUnit, ring.meshName);
+  if (!problem.IsEmpty()) return L"laying the first corner unit" + on + problem;
+
+  for (const Placement& p : footprintWalk(unitsWidth, unitsLength)) {
+    const bool door = !p.corner && p.side == ring.doorSide && p.slot == ring.doorSlot;
+    const XSI::X3DObject& unit = p.corner ? ring.cornerUnit : door ? ring.doorUnit : ring.wallUnit;
+    problem = placeUnit(ring.meshName, unit, p.rotationY, p.gridZ, p.gridX);
+    if (problem.IsEmpty()) continue;
+    const XSI::CString side = XSI::CValue(p.side).GetAsText();
+    if (p.corner) return L"placing the corner unit closing side " + side + on + problem;
+    return L"placing wall unit " + XSI::CValue(p.slot).GetAsText() + L" of side " + side + on +
+           problem;
+  }
+  problem = moveUnit(ring.meshName, 0.0f, ring.height, 0.0f);
+  if (!problem.IsEmpty()) return L"moving " + ring.storey + L" into place failed: " + problem;
+  return XSI::CString();
 }
 
 }  // namespace raisetower

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "footprint.h"
-#include "registration.h"
+#include "run_state.h"
 #include "unit_ops.h"
 
 namespace raisetower {
@@ -40,20 +40,18 @@ int entranceSlot(XSI::CString entranceFace, int entrancePosition, int unitsWidth
   }
 }
 
-void buildGroundStorey(XSI::CString buildingName, int unitsWidth, int unitsLength,
-                       XSI::CString entranceFace, int entrancePosition) {
-  const XSI::CString meshName = buildingName + L"ground";
-
-  laySeedPiece(angleUnit, meshName);
-
-  const int doorSide = entranceSide(entranceFace);
-  const int doorSlot = entranceSlot(entranceFace, entrancePosition, unitsWidth, unitsLength);
-  for (const Placement& p : footprintWalk(unitsWidth, unitsLength)) {
-    const bool door = !p.corner && p.side == doorSide && p.slot == doorSlot;
-    const XSI::X3DObject& unit = p.corner ? angleUnit : door ? groundDoorUnit : groundUnit;
-    placeUnit(meshName, unit, p.rotationY, p.gridZ, p.gridX);
-  }
-  moveUnit(meshName, 0.0f, 0.0f, 0.0f);
+XSI::CString buildGroundStorey(const XSI::CString& buildingName, int unitsWidth, int unitsLength,
+                               const XSI::CString& entranceFace, int entrancePosition) {
+  Ring ring;
+  ring.meshName = buildingName + L"ground";
+  ring.storey = L"the ground storey";
+  ring.cornerUnit = angleUnit;
+  ring.wallUnit = groundUnit;
+  ring.doorUnit = groundDoorUnit;
+  ring.doorSide = entranceSide(entranceFace);
+  ring.doorSlot = entranceSlot(entranceFace, entrancePosition, unitsWidth, unitsLength);
+  ring.height = 0.0f;
+  return layRing(ring, unitsWidth, unitsLength);
 }
 
 }  // namespace raisetower

@@ -17,7 +17,8 @@ int entranceSide(XSI::CString entranceFace);
 int entranceSlot(XSI::CString entranceFace, int entrancePosition, int unitsWidth,
                  int unitsLength);
 
-void buildGroundStorey(XSI::CString buildingName, int unitsWidth, int unitsLength,
-                       XSI::CString entranceFace, int entrancePosition);
+// Returns an empty text, or the step that failed and why (see layRing).
+XSI::CString buildGroundStorey(const XSI::CString& buildingName, int unitsWidth, int unitsLength,
+                               const XSI::CString& entranceFace, int entrancePosition);
 
 }  // namespace raisetower

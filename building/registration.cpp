@@ -1,17 +1,8 @@
 #include "registration.h"
 
-namespace raisetower {
+#include "run_state.h"
 
-// Definition order is construction order; keep it as declared.
-XSI::CString unitsLibraryPath;
-XSI::X3DObject angleUnit;
-XSI::X3DObject angleRoofUnit;
-XSI::X3DObject floorUnit;
-XSI::X3DObject floorCloseUnit;
-XSI::X3DObject groundUnit;
-XSI::X3DObject groundCloseUnit;
-XSI::X3DObject groundDoorUnit;
-XSI::X3DObject roofUnit;
+namespace raisetower {
 
 const wchar_t* const kPluginName = L"HouseSmith";
 const wchar_t* const kCommandName = L"RaiseTower";

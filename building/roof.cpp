@@ -1,27 +1,27 @@
 #include "roof.h"
 
 #include "footprint.h"
-#include "registration.h"
+#include "run_state.h"
 #include "unit_ops.h"
 
 namespace raisetower {
 
-void buildRoof(int floors, XSI::CString buildingName, int unitsWidth, int unitsLength) {
-  const XSI::CString roofName = buildingName + L"roof";
-
-  laySeedPiece(angleRoofUnit, roofName);
-
-  for (const Placement& p : footprintWalk(unitsWidth, unitsLength)) {
-    placeUnit(roofName, p.corner ? angleRoofUnit : roofUnit, p.rotationY, p.gridZ, p.gridX);
-  }
-  const float height = static_cast<float>(static_cast<double>(floors) * kStoreyHeight);
-  moveUnit(roofName, 0.0f, height, 0.0f);
-  mergeUnits(buildingName + L"ground", roofName);
-
-  XSI::Selection selection = XSI::Application().GetSelection();
-  selection.SetAsText(buildingName + L"ground");
-  XSI::X3DObject building(selection[0]);
-  building.PutParameterValue(L"name", XSI::CValue(buildingName), XSI::kDefaultTime);
+XSI::CString buildRoof(int floors, const XSI::CString& buildingName, int unitsWidth,
+                       int unitsLength) {
+  Ring ring;
+  ring.meshName = buildingName + L"roof";
+  ring.storey = L"the roof";
+  ring.cornerUnit = angleRoofUnit;
+  ring.wallUnit = roofUnit;
+  ring.height = static_cast<float>(static_cast<double>(floors) * kStoreyHeight);
+  XSI::CString problem = layRing(ring, unitsWidth, unitsLength);
+  if (!problem.IsEmpty()) return problem;
+  const XSI::CString groundName = buildingName + L"ground";
+  problem = mergeUnits(groundName, ring.meshName);
+  if (!problem.IsEmpty()) return L"merging the roof into the building failed: " + problem;
+  problem = renameUnit(groundName, buildingName);
+  if (!problem.IsEmpty()) return L"naming the building failed: " + problem;
+  return XSI::CString();
 }
 
 }  // namespace raisetower

@@ -7,6 +7,8 @@
 
 namespace raisetower {
 
-void buildRoof(int floors, XSI::CString buildingName, int unitsWidth, int unitsLength);
+// Returns an empty text, or the step that failed and why (see layRing).
+XSI::CString buildRoof(int floors, const XSI::CString& buildingName, int unitsWidth,
+                       int unitsLength);
 
 }  // namespace raisetower

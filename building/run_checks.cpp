@@ -1,6 +1,10 @@
 #include "run_checks.h"
 
-#include <map>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
 
 #include "unit_ops.h"
 #include "upper_storey.h"
@@ -11,10 +15,130 @@ namespace {
 
 XSI::CString quoted(const XSI::CString& text) { return L"'" + text + L"'"; }
 
-XSI::CString countProblem(const wchar_t* argument, int value) {
-  if (value >= 1) return XSI::CString();
-  return XSI::CString(L"argument ") + quoted(argument) + L" must be at least 1, got " +
-         XSI::CValue(value).GetAsText();
+// A count or estimate as digits; very large values in the host's real text.
+XSI::CString numberText(double value) {
+  if (std::fabs(value) < 1e15) return XSI::CString(std::to_wstring(static_cast<long long>(value)));
+  return XSI::CValue(value).GetAsText();
+}
+
+XSI::CString codePoint(wchar_t c) {
+  wchar_t buffer[16];
+  std::swprintf(buffer, 16, L"U+%04X", static_cast<unsigned>(c));
+  return XSI::CString(buffer);
+}
+
+bool isWhiteSpace(wchar_t c) {
+  switch (c) {
+    case L' ': case L'\t': case L'\n': case L'\v': case L'\f': case L'\r':
+    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F:
+    case 0x205F: case 0x3000:
+      return true;
+    default:
+      return c >= 0x2000 && c <= 0x200A;
+  }
+}
+
+bool isControl(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+// Reads a count: an int, a finite whole real, or text writing one. Empty
+// when `out` holds the number; else what is wrong with the argument.
+XSI::CString wholeNumber(const wchar_t* argument, const XSI::CValue& value, double& out) {
+  const XSI::CString name = quoted(argument);
+  const XSI::CString text = value.GetAsText();
+  switch (value.GetType()) {
+    case XSI::CValue::siInt4:
+      out = value.GetAsInt();
+      return XSI::CString();
+    case XSI::CValue::siFloat:
+    case XSI::CValue::siDouble:
+      out = value.GetAsDouble();
+      break;
+    case XSI::CValue::siString: {
+      std::string s = text.GetUtf8String();
+      const std::size_t begin = s.find_first_not_of(' ');
+      const std::size_t end = s.find_last_not_of(' ');
+      s = begin == std::string::npos ? std::string() : s.substr(begin, end - begin + 1);
+      const char* first = s.data() + (!s.empty() && s[0] == '+' ? 1 : 0);
+      const char* last = s.data() + s.size();
+      auto [ptr, ec] = std::from_chars(first, last, out);
+      if (s.empty() || ptr != last || ec != std::errc())
+        return L"argument " + name + L": " + quoted(text) + L" is not a whole number";
+      break;
+    }
+    case XSI::CValue::siEmpty:
+      return L"argument " + name + L" is empty: give a whole number of at least 1";
+    default:
+      return L"argument " + name + L": " + quoted(text) + L" (" + value.GetTypeName() +
+             L") is not a whole number";
+  }
+  if (!std::isfinite(out))
+    return L"argument " + name + L": " + quoted(text) + L" is not a finite number";
+  if (std::trunc(out) != out)
+    return L"argument " + name + L": " + quoted(text) + L" is not a whole number";
+  return XSI::CString();
+}
+
+XSI::CString lengthProblem(const wchar_t* argument, const XSI::CString& text) {
+  if (text.Length() <= kMaxNameLength) return XSI::CString();
+  return XSI::CString(L"argument ") + quoted(argument) + L" is " +
+         numberText(static_cast<double>(text.Length())) + L" characters long; the limit is " +
+         numberText(static_cast<double>(kMaxNameLength));
+}
+
+XSI::CString nameProblem(const XSI::CString& name) {
+  if (name.IsEmpty()) return L"argument 'buildingname' is empty: the building needs a name";
+  XSI::CString problem = lengthProblem(L"buildingname", name);
+  if (!problem.IsEmpty()) return problem;
+  const XSI::CString argument = L"argument 'buildingname' " + quoted(name);
+  const std::wstring& w = name.Wide();
+  // The host trims the names of its comma-separated lists, so " X" would be
+  // looked up as "X".
+  if (isWhiteSpace(w.front()) || isWhiteSpace(w.back()))
+    return argument + L" must not begin or end with white space";
+  for (wchar_t c : w) {
+    // Mesh lists are passed to the host comma-separated.
+    if (c == L',') return argument + L" must not contain a comma";
+    if (isControl(c)) return argument + L" must not contain the control character " + codePoint(c);
+  }
+  return XSI::CString();
+}
+
+// The style ends up in file paths and in the comma-separated list of
+// DeleteObj, so it must stay one plain piece of a file name.
+XSI::CString styleProblem(const XSI::CString& type) {
+  XSI::CString problem = lengthProblem(L"type", type);
+  if (!problem.IsEmpty()) return problem;
+  const XSI::CString argument = L"argument 'type' " + quoted(type) + L" must not contain ";
+  for (wchar_t c : type.Wide()) {
+    if (c == L'/' || c == L'\\' || c == L',')
+      return argument + quoted(XSI::CString(std::wstring(1, c)));
+    if (isWhiteSpace(c)) return argument + L"white space (" + codePoint(c) + L")";
+    if (isControl(c)) return argument + L"the control character " + codePoint(c);
+  }
+  if (type.Wide().find(L"..") != std::wstring::npos) return argument + L"'..'";
+  return XSI::CString();
+}
+
+// The names the run uses besides the upper storeys', in the order they are
+// reported: building, ground mesh, roof mesh, "newunit", "polymsh", units.
+std::vector<XSI::CString> fixedNames(const RunArguments& run) {
+  std::vector<XSI::CString> names = {run.buildingName, run.buildingName + L"ground",
+                                     run.buildingName + L"roof", kTemporaryUnitName,
+                                     kMergeResultName};
+  for (const XSI::CString& unit : unitBaseNames(run.type)) names.push_back(unit);
+  return names;
+}
+
+// A name the run would use twice, or empty. The building's own meshes differ
+// by their suffixes; they can meet only the fixed names.
+XSI::CString twiceUsedName(const RunArguments& run) {
+  const std::vector<XSI::CString> names = fixedNames(run);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (isUpperStoreyName(names[i], run)) return names[i];
+    for (std::size_t j = 0; j < i; ++j)
+      if (names[i] == names[j]) return names[i];
+  }
+  return XSI::CString();
 }
 
 // The selection is the SDK's only lookup by name; probe it and put back
@@ -42,18 +166,68 @@ class SelectionKeeper {
   XSI::CString saved_;
 };
 
+// Collects clashing names for the message; past a few it only counts.
+class ClashList {
+ public:
+  void Add(const XSI::CString& name) {
+    if (++count_ > kShown) return;
+    if (!text_.IsEmpty()) text_ += L", ";
+    text_ += quoted(name);
+  }
+  bool IsEmpty() const { return count_ == 0; }
+  XSI::CString Text() const {
+    if (count_ <= kShown) return text_;
+    return text_ + L" and " + numberText(static_cast<double>(count_ - kShown)) + L" more";
+  }
+
+ private:
+  static constexpr long kShown = 20;
+  long count_ = 0;
+  XSI::CString text_;
+};
+
 }  // namespace
 
-RunArguments readArguments(const XSI::CValueArray& args) {
-  RunArguments run;
+XSI::CString readArguments(const XSI::CValueArray& args, RunArguments& run) {
+  run = RunArguments();
   run.buildingName = args[0].GetAsText();
-  run.floors = args[1].GetAsInt();
-  run.unitsWidth = args[2].GetAsInt();
-  run.unitsLength = args[3].GetAsInt();
   run.type = args[4].GetAsText();
   run.entranceFace = args[5].GetAsText();
   run.entrancePosition = args[6].GetAsInt();
-  return run;
+
+  XSI::CString problem = nameProblem(run.buildingName);
+  if (!problem.IsEmpty()) return problem;
+
+  const wchar_t* const countNames[] = {L"floors", L"unitswidth", L"unitslength"};
+  double counts[3] = {0, 0, 0};
+  for (int i = 0; i < 3; ++i) {
+    problem = wholeNumber(countNames[i], args[i + 1], counts[i]);
+    if (!problem.IsEmpty()) return problem;
+    if (counts[i] < 1)
+      return XSI::CString(L"argument ") + quoted(countNames[i]) + L" must be at least 1, got " +
+             numberText(counts[i]);
+  }
+  const double units = unitCount(counts[0], counts[1], counts[2]);
+  if (units > kMaxUnits)
+    return L"building " + quoted(run.buildingName) + L" is too big: " + numberText(counts[0]) +
+           L" storey(s) and a roof, " + numberText(2 * counts[1] + 2 * counts[2] + 1) +
+           L" units each, make " + numberText(units) + L" units; the limit is " +
+           numberText(kMaxUnits) + L" units";
+  // Within the limit every count is far inside int's range.
+  run.floors = static_cast<int>(counts[0]);
+  run.unitsWidth = static_cast<int>(counts[1]);
+  run.unitsLength = static_cast<int>(counts[2]);
+
+  problem = styleProblem(run.type);
+  if (!problem.IsEmpty()) return problem;
+  // A building whose own mesh names coincide with a unit file's base name
+  // would be confused with that template.
+  const XSI::CString twice = twiceUsedName(run);
+  if (!twice.IsEmpty())
+    return L"argument 'buildingname' " + quoted(run.buildingName) + L" gives the name " +
+           quoted(twice) + L", which the run keeps for its own objects (\"newunit\", "
+           L"\"polymsh\" and the unit templates of style " + quoted(run.type) + L")";
+  return XSI::CString();
 }
 
 std::vector<XSI::CString> unitBaseNames(const XSI::CString& type) {
@@ -65,55 +239,60 @@ std::vector<XSI::CString> unitBaseNames(const XSI::CString& type) {
   };
 }
 
-std::vector<XSI::CString> namesUsedByRun(const RunArguments& run) {
-  std::vector<XSI::CString> names;
-  names.push_back(run.buildingName);
-  names.push_back(run.buildingName + L"ground");
-  for (int i = 1; i < run.floors; ++i) names.push_back(upperStoreyName(run.buildingName, i));
-  names.push_back(run.buildingName + L"roof");
-  names.push_back(kTemporaryUnitName);
-  names.push_back(kMergeResultName);
-  for (const XSI::CString& unit : unitBaseNames(run.type)) names.push_back(unit);
-  return names;
+double unitCount(double floors, double unitsWidth, double unitsLength) {
+  return (floors + 1) * (2 * unitsWidth + 2 * unitsLength + 1);
 }
 
-XSI::CString argumentProblem(const RunArguments& run) {
-  if (run.buildingName.IsEmpty())
-    return L"argument 'buildingname' is empty: the building needs a name";
-  // Mesh lists are passed to the host comma-separated.
-  if (run.buildingName.Wide().find(L',') != std::wstring::npos)
-    return L"argument 'buildingname' " + quoted(run.buildingName) +
-           L" must not contain a comma";
-  for (const auto& [argument, value] : {std::pair<const wchar_t*, int>{L"floors", run.floors},
-                                        {L"unitswidth", run.unitsWidth},
-                                        {L"unitslength", run.unitsLength}}) {
-    XSI::CString problem = countProblem(argument, value);
-    if (!problem.IsEmpty()) return problem;
+double vertexEstimate(const RunArguments& run, const KitVertexCounts& kit) {
+  const double walls = 2.0 * (run.unitsWidth - 1) + 2.0 * (run.unitsLength - 1);
+  const double ground = 5 * kit.angle + walls * std::max(kit.ground, kit.groundDoor);
+  const double upper = 5 * kit.angle + walls * kit.floor;
+  const double roof = 5 * kit.angleRoof + walls * kit.roof;
+  return ground + (run.floors - 1.0) * upper + roof;
+}
+
+XSI::CString vertexProblem(const RunArguments& run, const KitVertexCounts& kit) {
+  const double estimate = vertexEstimate(run, kit);
+  if (estimate <= kMaxVertices) return XSI::CString();
+  return L"building " + quoted(run.buildingName) + L" is too big: its " +
+         numberText(unitCount(run.floors, run.unitsWidth, run.unitsLength)) +
+         L" units of style " + quoted(run.type) + L" hold about " + numberText(estimate) +
+         L" vertices; the limit is " + numberText(kMaxVertices) + L" vertices";
+}
+
+bool isUpperStoreyName(const XSI::CString& name, const RunArguments& run) {
+  const std::wstring prefix = run.buildingName.Wide() + L"floor";
+  const std::wstring& w = name.Wide();
+  if (w.size() <= prefix.size() || w.compare(0, prefix.size(), prefix) != 0) return false;
+  const std::wstring digits = w.substr(prefix.size());
+  // The host writes ints without sign or leading zeros.
+  if (digits.size() > 9 || digits[0] == L'0') return false;
+  long index = 0;
+  for (wchar_t c : digits) {
+    if (c < L'0' || c > L'9') return false;
+    index = index * 10 + (c - L'0');
   }
-  // A building whose own mesh names coincide with a unit file's base name
-  // would be confused with that template.
-  std::map<XSI::CString, int> seen;
-  for (const XSI::CString& name : namesUsedByRun(run)) {
-    if (++seen[name] == 2)
-      return L"argument 'buildingname' " + quoted(run.buildingName) + L" gives the name " +
-             quoted(name) + L", which the run keeps for its own objects (\"newunit\", "
-             L"\"polymsh\" and the unit templates of style " + quoted(run.type) + L")";
-  }
-  return XSI::CString();
+  return index >= 1 && index < run.floors;
 }
 
 XSI::CString nameClashProblem(const RunArguments& run) {
-  XSI::CString clashes;
+  ClashList clashes;
   {
     SelectionKeeper keeper;
-    for (const XSI::CString& name : namesUsedByRun(run)) {
-      if (!keeper.SceneHas(name)) continue;
-      if (!clashes.IsEmpty()) clashes += L", ";
-      clashes += quoted(name);
+    const std::vector<XSI::CString> names = fixedNames(run);
+    // Reported in the order the run would make them: building, ground,
+    // upper storeys, roof, then the rest.
+    for (std::size_t i = 0; i < 2; ++i)
+      if (keeper.SceneHas(names[i])) clashes.Add(names[i]);
+    for (int i = 1; i < run.floors; ++i) {
+      const XSI::CString storey = upperStoreyName(run.buildingName, i);
+      if (keeper.SceneHas(storey)) clashes.Add(storey);
     }
+    for (std::size_t i = 2; i < names.size(); ++i)
+      if (keeper.SceneHas(names[i])) clashes.Add(names[i]);
   }
-  if (clashes.IsEmpty()) return clashes;
-  return L"the scene already holds an object named " + clashes +
+  if (clashes.IsEmpty()) return XSI::CString();
+  return L"the scene already holds an object named " + clashes.Text() +
          L", which building " + quoted(run.buildingName) +
          L" would overwrite or merge; rename it or choose another building name";
 }

@@ -10,7 +10,8 @@ namespace raisetower {
 // <buildingName>"floor"<n>, the index written by the host's value type.
 XSI::CString upperStoreyName(XSI::CString buildingName, int storeyIndex);
 
-void buildUpperStorey(int storeyIndex, XSI::CString buildingName, int unitsWidth,
-                      int unitsLength);
+// Returns an empty text, or the step that failed and why (see layRing).
+XSI::CString buildUpperStorey(int storeyIndex, const XSI::CString& buildingName, int unitsWidth,
+                              int unitsLength);
 
 }  // namespace raisetower

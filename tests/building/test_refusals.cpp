@@ -7,44 +7,9 @@ namespace {
 
 using bt::BuildingTest;
 
-// A snapshot of what a user could see: names, transforms and mesh sizes of
-// every object, and the selection.
-struct SceneState {
-  std::vector<std::string> objects;
-  std::string selection;
-  bool operator==(const SceneState& o) const {
-    return objects == o.objects && selection == o.selection;
-  }
-};
-
-SceneState Snapshot() {
-  SceneState s;
-  for (host::SceneObject* o : host::Runtime::Get().GetScene().Objects()) {
-    std::shared_ptr<const host::Mesh> m = o->geometry.Snapshot();
-    std::string line = bt::Utf8(o->name);
-    for (double v : o->xf.pos) line += " " + std::to_string(v);
-    for (double v : o->xf.rot) line += " " + std::to_string(v);
-    if (m) line += " f" + std::to_string(m->FaceCount()) + " v" + std::to_string(m->VertexCount());
-    s.objects.push_back(line);
-  }
-  s.selection = bt::Utf8(XSI::Application().GetSelection().GetAsText());
-  return s;
-}
-
-// A user object: one of the kit's units imported and renamed.
-void AddUserObject(const wchar_t* name) {
-  XSI::CValueArray args;
-  XSI::CValue out;
-  args.Add(XSI::CString::FromUtf8(bt::kRepoHome + "/builder/objs/p1900_roofglass.obj"));
-  ASSERT_TRUE(XSI::Application().ExecuteCommand(L"ObjImport", args, out).Succeeded());
-  args.Clear();
-  args.Add(L"p1900_roofglass.Name");
-  args.Add(name);
-  ASSERT_TRUE(XSI::Application().ExecuteCommand(L"SetValue", args, out).Succeeded());
-  host::SceneObject* obj = host::Runtime::Get().GetScene().Find(name);
-  ASSERT_NE(obj, nullptr);
-  obj->xf.pos[0] = 3.0;  // somewhere the run would move it from
-}
+using bt::AddUserObject;
+using bt::SceneState;
+using bt::Snapshot;
 
 // Expects a refused run: failing status, no return value, exactly one error
 // containing every `mentions`, nothing imported or changed.

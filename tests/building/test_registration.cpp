@@ -2,6 +2,7 @@
 // the host: the command, its sixteen arguments, the units folder, unloading.
 #include "building_test_util.h"
 #include "registration.h"
+#include "run_state.h"
 
 namespace {
 
