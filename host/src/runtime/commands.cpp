@@ -48,6 +48,7 @@ std::vector<CString> SplitPath(const CString& path) {
 struct Cmd {
   Runtime& rt;
   const wchar_t* name;
+  CStatus failure = CStatus::OK;  // set by Target()
 
   CStatus Fail(const CString& what, CStatus code = CStatus::Fail) const {
     rt.Error(CString(name) + L": " + what);
@@ -69,6 +70,15 @@ struct Cmd {
     SceneObject* obj = rt.GetScene().Find(objName);
     if (!obj) status = Fail(L"no object named " + Quote(objName), CStatus::NotFound);
     return obj;
+  }
+  // The object named by the first argument, after checking the argument
+  // count; null (with `failure` set and the error logged) otherwise.
+  SceneObject* Target(const CValueArray& args, long count, const wchar_t* usage, bool needMesh) {
+    if (!NeedArgs(args, count, usage)) {
+      failure = CStatus::InvalidArgument;
+      return nullptr;
+    }
+    return needMesh ? Mesh(args[0], failure) : Object(args[0], failure);
   }
   SceneObject* Mesh(const CValue& nameValue, CStatus& status) const {
     SceneObject* obj = Object(nameValue, status);
@@ -126,10 +136,8 @@ CStatus ObjImport(Runtime& rt, const CValueArray& args, CValue& out) {
 
 CStatus Duplicate(Runtime& rt, const CValueArray& args, CValue& out) {
   Cmd cmd{rt, L"Duplicate"};
-  if (!cmd.NeedArgs(args, 1, L"the name of the object to copy")) return CStatus::InvalidArgument;
-  CStatus st;
-  SceneObject* src = cmd.Object(args[0], st);
-  if (!src) return st;
+  SceneObject* src = cmd.Target(args, 1, L"the name of the object to copy", false);
+  if (!src) return cmd.failure;
   Geometry geometry = src->geometry;  // shared until one side changes
   Transform xf = src->xf;
   SceneObject& copy = rt.GetScene().Create(src->name);
@@ -355,10 +363,8 @@ CStatus DeleteGeneratorInputs(Runtime& rt, const CValueArray& args, CValue&) {
 // bounding box; the geometry stays where it is in the world.
 CStatus MoveCtr2Vertices(Runtime& rt, const CValueArray& args, CValue&) {
   Cmd cmd{rt, L"MoveCtr2Vertices"};
-  if (!cmd.NeedArgs(args, 1, L"an object name")) return CStatus::InvalidArgument;
-  CStatus st;
-  SceneObject* obj = cmd.Mesh(args[0], st);
-  if (!obj) return st;
+  SceneObject* obj = cmd.Target(args, 1, L"an object name", true);
+  if (!obj) return cmd.failure;
   const Bounds b = ComputeBounds(*obj->geometry.Snapshot());
   if (b.empty) return cmd.Fail(L"object " + Quote(obj->name) + L" has no vertices", CStatus::InvalidArgument);
   if (!obj->xf.KeepsFinite(b.min, b.max))
@@ -384,10 +390,8 @@ CStatus MoveCtr2Vertices(Runtime& rt, const CValueArray& args, CValue&) {
 // parents here, so every frame is the global one.
 CStatus Translate(Runtime& rt, const CValueArray& args, CValue&) {
   Cmd cmd{rt, L"Translate"};
-  if (!cmd.NeedArgs(args, 4, L"an object name and x, y, z")) return CStatus::InvalidArgument;
-  CStatus st;
-  SceneObject* obj = cmd.Object(args[0], st);
-  if (!obj) return st;
+  SceneObject* obj = cmd.Target(args, 4, L"an object name and x, y, z", false);
+  if (!obj) return cmd.failure;
   double v[3] = {0, 0, 0};
   for (int i = 0; i < 3; ++i)
     if (!FiniteNumber(args[1 + i], v[i]))
