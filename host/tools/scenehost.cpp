@@ -11,17 +11,24 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <xsi_application.h>
 #include <xsi_siobject.h>
 
+#include "elf_check.h"
+#include "message_text.h"
 #include "plugin_loader.h"
 #include "runtime.h"
 #include "script_words.h"
@@ -77,15 +84,18 @@ DefaultPaths FindDefaultPaths() {
 
 // ---- log output ------------------------------------------------------------------
 
+// Severities are the SDK's siSeverityType values; a plug-in may pass any
+// number, so each label covers the range up to the next named severity.
 const char* SeverityLabel(int severity) {
-  if (severity <= 1) return "fatal";
-  if (severity <= 3) return "error";
-  if (severity <= 7) return "warning";
-  if (severity <= 31) return "verbose";
+  if (severity <= XSI::siFatalMsg) return "fatal";
+  if (severity < XSI::siWarningMsg) return "error";
+  if (severity < XSI::siTraceMsg) return "warning";
+  if (severity < XSI::siInfoMsg) return "verbose";
   return "info";
 }
 
-bool IsError(int severity) { return severity <= 3; }
+bool IsError(int severity) { return severity < XSI::siWarningMsg; }
+bool IsVerbose(int severity) { return severity >= XSI::siTraceMsg && severity < XSI::siInfoMsg; }
 
 // Writes log lines to stderr (filtered) and to the log file (all of them).
 class LogOutput {
@@ -107,23 +117,26 @@ class LogOutput {
   void SetLocation(std::string location) { location_ = std::move(location); }
   int Errors() const { return errors_; }
 
+  // A message may echo anything a script or a plug-in handed over: each
+  // line is escaped and cut (message_text.h) so that one entry stays one
+  // readable line.
   void Write(const XSI::CString& text, int severity) {
     if (IsError(severity)) ++errors_;
     std::string line = std::string(SeverityLabel(severity)) + ": ";
-    if (severity <= 7 && !location_.empty()) line += location_ + ": ";
-    line += text.GetUtf8String();
+    if (severity < XSI::siTraceMsg && !location_.empty()) line += location_ + ": ";
+    line += scenehost::ShownText(text.GetUtf8String(), scenehost::kShownLineBytes);
     if (file_) file_ << line << '\n' << std::flush;
-    if (Shown(severity)) std::cerr << line << '\n' << std::flush;
+    if (ShowsOnTerminal(severity)) std::cerr << line << '\n' << std::flush;
   }
 
  private:
-  bool Shown(int severity) const {
+  bool ShowsOnTerminal(int severity) const {
     switch (level_) {
       case Quiet: return IsError(severity);
       case Verbose: return true;
       case Normal: break;
     }
-    return severity <= 7 || severity >= 32;
+    return !IsVerbose(severity);
   }
 
   Level level_;
@@ -179,51 +192,108 @@ class Host {
   LogOutput& log_;
 };
 
-void UsageError(const std::string& message) {
-  std::cerr << "error: " << message << '\n';
+// Usage errors go straight to stderr; the message is escaped like a log line.
+void PrintUsageError(const std::string& message) {
+  std::cerr << "error: " << scenehost::ShownText(message, scenehost::kShownLineBytes) << '\n';
+}
+
+// A word as it appears inside a message: quoted, escaped, cut.
+std::string Quoted(const std::string& word) { return "'" + scenehost::ShownText(word) + "'"; }
+
+// A path is cut only when far longer than any real one.
+std::string QuotedPath(const std::string& path) {
+  return "'" + scenehost::ShownText(path, scenehost::kShownLineBytes) + "'";
 }
 
 std::string UnknownCommand(const std::string& name) {
-  return "unknown command '" + name + "' (scenehost --help lists the commands)";
+  return "unknown command " + Quoted(name) + " (scenehost --help lists the commands)";
 }
 
-bool ReadFile(const std::string& path, std::string& text, std::string& error) {
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    error = "cannot read script '" + path + "': it is a folder";
+// "run.txt:3", for errors and for the log lines of the command on that line.
+std::string ScriptLocation(const std::string& path, int line) {
+  return scenehost::ShownText(path, scenehost::kShownLineBytes) + ":" + std::to_string(line);
+}
+
+// The largest script scenehost reads. Generous for any hand-written or
+// generated script, and it caps what a wrong file name (a log, a device) can
+// cost: the text is held whole while the script runs.
+constexpr std::size_t kMaxScriptBytes = std::size_t{16} << 20;  // 16 MiB
+
+// Closes the descriptor on every exit path.
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+std::string ErrnoText(int error) { return std::generic_category().message(error); }
+
+// Reads a script whole, refusing what is not a regular file or is too
+// large. The size is checked before reading and again while reading, since
+// the file may grow in between.
+bool ReadScriptFile(const std::string& path, std::string& text, std::string& error) {
+  const std::string cannot = "cannot read script " + QuotedPath(path) + ": ";
+  const std::string tooLarge =
+      cannot + "it is larger than " + std::to_string(kMaxScriptBytes >> 20) + " MiB, the limit for a script";
+  // O_NONBLOCK: opening a FIFO must not wait for a writer before fstat
+  // refuses it. It changes nothing for a regular file.
+  const FileDescriptor file{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+  struct stat st {};
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) {
+    error = cannot + ErrnoText(errno);
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read script '" + path + "': " + std::generic_category().message(errno);
+  if (!S_ISREG(st.st_mode)) {
+    error = cannot + "it is " + host::FileKindName(st.st_mode) + ", not a regular file";
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  text = buffer.str();
-  return true;
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxScriptBytes) {
+    error = tooLarge;
+    return false;
+  }
+  text.clear();
+  text.reserve(static_cast<std::size_t>(st.st_size));
+  std::vector<char> chunk(std::size_t{1} << 16);
+  for (;;) {
+    const ssize_t got = read(file.fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = cannot + ErrnoText(errno);
+      return false;
+    }
+    if (got == 0) return true;
+    if (text.size() + static_cast<std::size_t>(got) > kMaxScriptBytes) {
+      error = tooLarge;
+      return false;
+    }
+    text.append(chunk.data(), static_cast<std::size_t>(got));
+  }
 }
 
 // The whole script is checked (words and command names) before any of it
-// runs, so a typo on the last line does not leave a half-done scene.
+// runs, so a typo on the last line does not leave a half-done scene. Each
+// pass holds one line's words at a time; the text is read once.
 Exit RunScript(Host& host, LogOutput& log, const std::string& path) {
   std::string text, error;
-  if (!ReadFile(path, text, error)) {
-    UsageError(error);
+  if (!ReadScriptFile(path, text, error)) {
+    PrintUsageError(error);
     return kUsage;
   }
-  const scenehost::ScriptResult script = scenehost::SplitScript(text);
-  if (!script.Ok()) {
-    UsageError(path + ":" + std::to_string(script.errorLine) + ": " + script.error);
-    return kUsage;
-  }
-  for (const auto& line : script.lines) {
+  scenehost::ScriptLine line;
+  scenehost::ScriptReader check(text);
+  while (check.Next(line)) {
     if (host.Knows(line.words[0])) continue;
-    UsageError(path + ":" + std::to_string(line.number) + ": " + UnknownCommand(line.words[0]));
+    PrintUsageError(ScriptLocation(path, line.number) + ": " + UnknownCommand(line.words[0]));
     return kUsage;
   }
-  for (const auto& line : script.lines) {
-    log.SetLocation(path + ":" + std::to_string(line.number));
+  if (!check.Ok()) {
+    PrintUsageError(ScriptLocation(path, check.ErrorLine()) + ": " + check.Error());
+    return kUsage;
+  }
+  scenehost::ScriptReader run(text);
+  while (run.Next(line)) {
+    log.SetLocation(ScriptLocation(path, line.number));
     const Exit result = host.RunWords(line.words);
     log.SetLocation("");
     if (result != kOk) return result;
@@ -334,16 +404,16 @@ std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** arg
   try {
     app.parse(options);
   } catch (const CLI::ParseError& e) {
-    UsageError(e.what());
+    PrintUsageError(e.what());
     return kUsage;
   }
   if (o.help || o.version) return std::nullopt;
   if (!o.script.empty() && !o.command.empty()) {
-    UsageError("give either --script FILE or a COMMAND, not both");
+    PrintUsageError("give either --script FILE or a COMMAND, not both");
     return kUsage;
   }
   if (o.script.empty() && o.command.empty()) {
-    UsageError("no command given (scenehost --help lists the commands)");
+    PrintUsageError("no command given (scenehost --help lists the commands)");
     return kUsage;
   }
   return std::nullopt;
@@ -352,7 +422,7 @@ std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** arg
 Exit RunCommands(Host& host, LogOutput& log, const Options& o) {
   if (!o.script.empty()) return RunScript(host, log, o.script);
   if (!host.Knows(o.command[0])) {
-    UsageError(UnknownCommand(o.command[0]));
+    PrintUsageError(UnknownCommand(o.command[0]));
     return kUsage;
   }
   return host.RunWords(o.command);
@@ -380,7 +450,7 @@ int Main(int argc, char** argv) {
   LogOutput log(o.quiet ? LogOutput::Quiet : o.verbose ? LogOutput::Verbose : LogOutput::Normal);
   std::string error;
   if (!o.log.empty() && !log.OpenFile(o.log, error)) {
-    UsageError(error);
+    PrintUsageError(error);
     return kUsage;
   }
   host::Runtime& rt = host::Runtime::Get();
