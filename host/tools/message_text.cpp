@@ -86,7 +86,8 @@ std::string ShownText(std::string_view text, std::size_t maxBytes) {
     std::size_t consumed = 0;
     const std::string shown = ShownCharacter(text, at, consumed);
     if (out.size() + shown.size() > maxBytes) {
-      return out + "... (" + std::to_string(text.size() - at) + " more bytes)";
+      const std::size_t left = text.size() - at;
+      return out + "... (" + std::to_string(left) + (left == 1 ? " more byte)" : " more bytes)");
     }
     out += shown;
     at += consumed;
