@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -38,6 +40,13 @@ namespace {
 namespace fs = std::filesystem;
 
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2 };
+
+// "no such file or directory": the system's text, cased to sit after a colon.
+std::string ErrnoText(int error) {
+  std::string text = std::generic_category().message(error);
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
 
 struct Options {
   std::string home;
@@ -107,7 +116,7 @@ class LogOutput {
   bool OpenFile(const std::string& path, std::string& error) {
     file_.open(path, std::ios::out | std::ios::trunc);
     if (!file_) {
-      error = "cannot open log file '" + path + "': " + std::generic_category().message(errno);
+      error = "cannot open log file '" + path + "': " + ErrnoText(errno);
       return false;
     }
     return true;
@@ -227,8 +236,6 @@ struct FileDescriptor {
   }
 };
 
-std::string ErrnoText(int error) { return std::generic_category().message(error); }
-
 // Reads a script whole, refusing what is not a regular file or is too
 // large. The size is checked before reading and again while reading, since
 // the file may grow in between.
@@ -329,7 +336,7 @@ void LoadPlugins(host::PluginManager& plugins, const Options& o, const DefaultPa
 class UsageFormatter : public CLI::Formatter {
  public:
   std::string make_usage(const CLI::App*, std::string) const override {
-    return "Usage: scenehost [options] COMMAND [ARG...]\n"
+    return "\nUsage: scenehost [options] COMMAND [ARG...]\n"
            "       scenehost [options] --script FILE\n";
   }
 };
@@ -341,26 +348,31 @@ void DefineOptions(CLI::App& app, Options& o) {
   app.add_flag("--version", o.version, "Print the version and exit");
   app.add_option("--home", o.home, "Host folder (units libraries live below it)")
       ->type_name("DIR");
-  app.add_option("--plugins", o.pluginDirs, "Load every plug-in (*.so) in DIR (repeatable)")
+  // option_text: CLI11 would print "DIR ..." for a repeatable option.
+  app.add_option("--plugins", o.pluginDirs, "Load every plug-in (*.so) in DIR; repeatable")
       ->type_name("DIR")
+      ->option_text("DIR")
       ->allow_extra_args(false);
-  app.add_option("--plugin", o.pluginFiles, "Load the plug-in FILE (repeatable)")
+  app.add_option("--plugin", o.pluginFiles, "Load the plug-in FILE; repeatable")
       ->type_name("FILE")
+      ->option_text("FILE")
       ->allow_extra_args(false);
-  app.add_option("--script", o.script, "Run the commands in FILE, one per line")
+  app.add_option("--script", o.script, "Run the commands in FILE, one a line")
       ->type_name("FILE");
   app.add_option("--save", o.save, "Save the scene to FILE (.obj or .glb) after the commands")
       ->type_name("FILE");
   app.add_option("--log", o.log, "Write the whole log, verbose lines included, to FILE")
       ->type_name("FILE");
   app.add_flag("--trace", o.trace, "Print the journal to stderr at the end");
-  auto* verbose = app.add_flag("-v,--verbose", o.verbose, "Also show verbose log lines");
-  auto* quiet = app.add_flag("-q,--quiet", o.quiet, "Show errors only");
-  verbose->excludes(quiet);
+  app.add_flag("-v,--verbose", o.verbose, "Also show verbose log lines");
+  app.add_flag("-q,--quiet", o.quiet, "Show errors only");
   app.footer(
-      "Argument words: whole numbers are ints, decimal numbers doubles, true/false bools,\n"
-      "anything else text. A script has one command a line, words quoted as in a POSIX\n"
-      "shell, '#' comments. Exit status: 0 success, 1 a command failed, 2 usage error.");
+      "Argument words: whole numbers are ints, decimal numbers doubles, true/false\n"
+      "bools, anything else text.\n"
+      "A script is UTF-8 text of at most 16 MiB: one command a line (at most 1 MiB),\n"
+      "words quoted as in a POSIX shell, '#' starts a comment.\n"
+      "Exit status: 0 success, 1 a command failed, 2 usage error. A plug-in that\n"
+      "fails to load is reported and left out; it does not change the status.");
 }
 
 // Options may stand before or after the COMMAND words, as in
@@ -372,14 +384,14 @@ bool IsOptionWord(const std::string& w) {
   return !(std::isdigit(static_cast<unsigned char>(w[1])) || w[1] == '.');
 }
 
-bool TakesValue(const std::string& w) {
+bool OptionTakesValue(const std::string& w) {
   static const char* valued[] = {"--home", "--plugins", "--plugin", "--script", "--save", "--log"};
   for (const char* v : valued)
     if (w == v) return true;
   return false;
 }
 
-void SplitArgs(int argc, char** argv, std::vector<std::string>& options, std::vector<std::string>& words) {
+void SplitOptionsFromCommandWords(int argc, char** argv, std::vector<std::string>& options, std::vector<std::string>& words) {
   bool onlyWords = false;
   for (int i = 1; i < argc; ++i) {
     std::string w = argv[i];
@@ -392,19 +404,39 @@ void SplitArgs(int argc, char** argv, std::vector<std::string>& options, std::ve
       continue;
     }
     options.push_back(w);
-    if (TakesValue(w) && i + 1 < argc) options.push_back(argv[++i]);
+    if (OptionTakesValue(w) && i + 1 < argc) options.push_back(argv[++i]);
   }
+}
+
+// CLI11 says "The following arguments were not expected: --b --a", last
+// first since it was handed the options reversed.
+std::string UnknownOptions(const std::string& what) {
+  const std::size_t colon = what.find(": ");
+  if (colon == std::string::npos) return what;
+  std::istringstream words(what.substr(colon + 2));
+  std::vector<std::string> names{std::istream_iterator<std::string>(words), {}};
+  std::string list;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) list += (list.empty() ? "" : ", ") + Quoted(*it);
+  return (names.size() == 1 ? "unknown option " : "unknown options ") + list +
+         " (scenehost --help lists the options)";
 }
 
 // Parses argv; returns the exit status when there is nothing more to do.
 std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** argv) {
   std::vector<std::string> options;
-  SplitArgs(argc, argv, options, o.command);
+  SplitOptionsFromCommandWords(argc, argv, options, o.command);
   std::reverse(options.begin(), options.end());  // CLI11 takes them last-first
   try {
     app.parse(options);
+  } catch (const CLI::ExtrasError& e) {
+    PrintUsageError(UnknownOptions(e.what()));
+    return kUsage;
   } catch (const CLI::ParseError& e) {
     PrintUsageError(e.what());
+    return kUsage;
+  }
+  if (o.verbose && o.quiet) {
+    PrintUsageError("give either --verbose or --quiet, not both");
     return kUsage;
   }
   if (o.help || o.version) return std::nullopt;
@@ -428,7 +460,7 @@ Exit RunCommands(Host& host, LogOutput& log, const Options& o) {
   return host.RunWords(o.command);
 }
 
-Exit Save(Host& host, LogOutput& log, const std::string& path) {
+Exit SaveScene(Host& host, LogOutput& log, const std::string& path) {
   XSI::CValueArray args;
   args.Add(XSI::CValue(XSI::CString::FromUtf8(path)));  // a path is text, even "1"
   log.SetLocation("--save");
@@ -472,7 +504,7 @@ int Main(int argc, char** argv) {
     } else {
       result = RunCommands(host, log, o);
       // A failed run leaves no file behind rather than a half-built scene.
-      if (result == kOk && !o.save.empty()) result = Save(host, log, o.save);
+      if (result == kOk && !o.save.empty()) result = SaveScene(host, log, o.save);
     }
     plugins.UnloadAll();
   }
