@@ -22,7 +22,7 @@
 
 namespace scenehost {
 
-constexpr std::size_t kShownWordBytes = 200;  // for a word echoed in an error
+constexpr std::size_t kShownWordBytes = 200;   // for a word echoed in an error
 constexpr std::size_t kShownLineBytes = 4096;  // for a whole log line
 constexpr std::size_t kCutNoteBytes = 40;      // longest "... (N more bytes)"
 

@@ -241,8 +241,9 @@ struct FileDescriptor {
 // the file may grow in between.
 bool ReadScriptFile(const std::string& path, std::string& text, std::string& error) {
   const std::string cannot = "cannot read script " + QuotedPath(path) + ": ";
-  const std::string tooLarge =
-      cannot + "it is larger than " + std::to_string(kMaxScriptBytes >> 20) + " MiB, the limit for a script";
+  const std::string tooLarge = cannot + "it is larger than " +
+                               std::to_string(kMaxScriptBytes >> 20) +
+                               " MiB, the limit for a script";
   // O_NONBLOCK: opening a FIFO must not wait for a writer before fstat
   // refuses it. It changes nothing for a regular file.
   const FileDescriptor file{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
@@ -357,8 +358,7 @@ void DefineOptions(CLI::App& app, Options& o) {
       ->type_name("FILE")
       ->option_text("FILE")
       ->allow_extra_args(false);
-  app.add_option("--script", o.script, "Run the commands in FILE, one a line")
-      ->type_name("FILE");
+  app.add_option("--script", o.script, "Run the commands in FILE, one a line")->type_name("FILE");
   app.add_option("--save", o.save, "Save the scene to FILE (.obj or .glb) after the commands")
       ->type_name("FILE");
   app.add_option("--log", o.log, "Write the whole log, verbose lines included, to FILE")
@@ -391,7 +391,8 @@ bool OptionTakesValue(const std::string& w) {
   return false;
 }
 
-void SplitOptionsFromCommandWords(int argc, char** argv, std::vector<std::string>& options, std::vector<std::string>& words) {
+void SplitOptionsFromCommandWords(int argc, char** argv, std::vector<std::string>& options,
+                                  std::vector<std::string>& words) {
   bool onlyWords = false;
   for (int i = 1; i < argc; ++i) {
     std::string w = argv[i];
@@ -416,7 +417,8 @@ std::string UnknownOptions(const std::string& what) {
   std::istringstream words(what.substr(colon + 2));
   std::vector<std::string> names{std::istream_iterator<std::string>(words), {}};
   std::string list;
-  for (auto it = names.rbegin(); it != names.rend(); ++it) list += (list.empty() ? "" : ", ") + Quoted(*it);
+  for (auto it = names.rbegin(); it != names.rend(); ++it)
+    list += (list.empty() ? "" : ", ") + Quoted(*it);
   return (names.size() == 1 ? "unknown option " : "unknown options ") + list +
          " (scenehost --help lists the options)";
 }

@@ -71,12 +71,13 @@ XSI::CValue ParseWord(const std::string& word) {
 SplitResult SplitWords(std::string_view line) {
   SplitResult result;
   if (line.size() > kMaxLineBytes) {
-    result.error = "the line is " + std::to_string(line.size()) + " bytes long; a line may hold at most " +
-                   std::to_string(kMaxLineBytes);
+    result.error = "the line is " + std::to_string(line.size()) +
+                   " bytes long; a line may hold at most " + std::to_string(kMaxLineBytes);
     return result;
   }
   if (const std::size_t nul = line.find('\0'); nul != std::string_view::npos) {
-    result.error = "the line holds a NUL byte (column " + std::to_string(nul + 1) + "); a script is text";
+    result.error =
+        "the line holds a NUL byte (column " + std::to_string(nul + 1) + "); a script is text";
     return result;
   }
   std::string word;

@@ -116,7 +116,8 @@ void CheckValue(const std::string& word) {
       char text[64];
       std::snprintf(text, sizeof text, "%.17g", value.GetAsDouble());
       const XSI::CValue again = scenehost::ParseWord(text);
-      const double back = again.GetType() == XSI::CValue::siInt4 ? again.GetAsInt() : again.GetAsDouble();
+      const double back =
+          again.GetType() == XSI::CValue::siInt4 ? again.GetAsInt() : again.GetAsDouble();
       Check(again.GetType() != XSI::CValue::siString && back == value.GetAsDouble(),
             "a double prints back to the same number");
       break;
@@ -157,7 +158,8 @@ void CheckScript(std::string_view text) {
         "the reader and SplitScript stop at the same error");
   if (!whole.Ok()) {
     CheckError(whole.error);
-    const std::size_t lines = 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    const std::size_t lines =
+        1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     Check(whole.errorLine >= 1 && static_cast<std::size_t>(whole.errorLine) <= lines,
           "the error names a line of the text");
   }

@@ -91,7 +91,8 @@ std::uint64_t LoadedBytes(const std::string& image) {
   for (int i = 0; i < header.e_phnum; ++i) {
     ElfW(Phdr) segment;
     std::memcpy(&segment, image.data() + header.e_phoff + i * sizeof segment, sizeof segment);
-    if (segment.p_type == PT_LOAD) end = std::max<std::uint64_t>(end, segment.p_offset + segment.p_filesz);
+    if (segment.p_type == PT_LOAD)
+      end = std::max<std::uint64_t>(end, segment.p_offset + segment.p_filesz);
   }
   return end;
 }
@@ -192,7 +193,8 @@ TEST(PluginLoader, MissingUnloadExportIsRefused) {
   PluginManager pm(Runtime::Get());
   EXPECT_FALSE(pm.Load(TestPlugin("no_unload_plugin")).Succeeded());
   EXPECT_EQ(Runtime::Get().FindCommand(L"orphan"), nullptr);
-  EXPECT_EQ(log.Count("no_unload_plugin.so' does not export XSIUnloadPlugin", kError), 1) << log.All();
+  EXPECT_EQ(log.Count("no_unload_plugin.so' does not export XSIUnloadPlugin", kError), 1)
+      << log.All();
 }
 
 TEST(PluginLoader, NonLibraryFileIsRefusedNamingIt) {
@@ -201,10 +203,14 @@ TEST(PluginLoader, NonLibraryFileIsRefusedNamingIt) {
   LogCapture log;
   PluginManager pm(Runtime::Get());
   EXPECT_FALSE(pm.Load(dir.File("x.so")).Succeeded());
-  EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("x.so") + "': not a shared library (no ELF header)", kError), 1)
+  EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("x.so") +
+                          "': not a shared library (no ELF header)",
+                      kError),
+            1)
       << log.All();
   EXPECT_FALSE(pm.Load(dir.File("missing.so")).Succeeded());
-  EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("missing.so") + "': no such file", kError), 1)
+  EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("missing.so") + "': no such file", kError),
+            1)
       << log.All();
 }
 
@@ -230,12 +236,15 @@ TEST(PluginLoader, TruncatedLibraryIsRefusedNamingWhatIsMissing) {
   LogCapture log;
   PluginManager pm(Runtime::Get());
   for (const Cut& cut : cuts) {
-    const std::string path = dir.Write("cut" + std::to_string(cut.size) + ".so", image.substr(0, cut.size));
+    const std::string path =
+        dir.Write("cut" + std::to_string(cut.size) + ".so", image.substr(0, cut.size));
     EXPECT_FALSE(pm.Load(path).Succeeded()) << cut.size;
     EXPECT_EQ(log.Count("cannot load plug-in '" + path + "': " + cut.why, kError), 1)
-        << cut.size << "\n" << log.All();
+        << cut.size << "\n"
+        << log.All();
   }
-  EXPECT_EQ(log.Count("ends at byte " + std::to_string(loaded) + " of " + std::to_string(loaded - 1)), 1)
+  EXPECT_EQ(
+      log.Count("ends at byte " + std::to_string(loaded) + " of " + std::to_string(loaded - 1)), 1)
       << log.All();
   EXPECT_TRUE(pm.LoadedPaths().empty());
   // Whatever follows the loaded segments (symbols, debug data) is not needed.
@@ -262,7 +271,8 @@ TEST(PluginLoader, ForeignElfFilesAreRefusedBeforeOpening) {
     std::string path, why;
   };
   const Case cases[] = {
-      {patched("class32.so", EI_CLASS, &class32, 1), "wrong class: a 32-bit ELF file; this host loads 64-bit ones"},
+      {patched("class32.so", EI_CLASS, &class32, 1),
+       "wrong class: a 32-bit ELF file; this host loads 64-bit ones"},
       {patched("bigendian.so", EI_DATA, &bigEndian, 1), "wrong byte order for this host"},
       {patched("machine.so", offsetof(ElfW(Ehdr), e_machine), &otherMachine, sizeof otherMachine),
        "built for another machine: ELF machine " + std::to_string(otherMachine)},
@@ -288,13 +298,18 @@ TEST(PluginLoader, NonRegularFilesAreRefusedWithoutBlocking) {
   LogCapture log;
   PluginManager pm(Runtime::Get());
   EXPECT_FALSE(pm.Load(dir.File("fifo.so")).Succeeded());
-  EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("fifo.so") + "': it is a FIFO, not a regular file", kError), 1)
+  EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("fifo.so") +
+                          "': it is a FIFO, not a regular file",
+                      kError),
+            1)
       << log.All();
   EXPECT_FALSE(pm.Load(dir.File("folder.so")).Succeeded());
-  EXPECT_EQ(log.Count("'" + dir.File("folder.so") + "': it is a folder, not a regular file", kError), 1)
+  EXPECT_EQ(
+      log.Count("'" + dir.File("folder.so") + "': it is a folder, not a regular file", kError), 1)
       << log.All();
   EXPECT_FALSE(pm.Load("/dev/null").Succeeded());
-  EXPECT_EQ(log.Count("'/dev/null': it is a character device, not a regular file", kError), 1) << log.All();
+  EXPECT_EQ(log.Count("'/dev/null': it is a character device, not a regular file", kError), 1)
+      << log.All();
   EXPECT_TRUE(pm.LoadedPaths().empty());
 }
 

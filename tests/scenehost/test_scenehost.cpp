@@ -276,12 +276,16 @@ TEST(ScenehostPlugins, TruncatedOrNonRegularPluginsAreNamedAndTheOthersStillRun)
   dir.Write("cut.so", image.substr(0, 4000));
   ASSERT_EQ(mkfifo(dir.File("fifo.so").c_str(), 0600), 0);
   fs::copy_file(TestPlugin("echo_plugin"), dir.File("echo_plugin.so"));
-  Result r = RunHost({"--plugins", dir.Path().string(), "--plugin", dir.File("cut.so"), "echo", "ok"});
+  Result r =
+      RunHost({"--plugins", dir.Path().string(), "--plugin", dir.File("cut.so"), "echo", "ok"});
   EXPECT_EQ(r.code, 0) << "a plug-in that fails to load does not fail the run: " << r.err;
   EXPECT_EQ(r.out, "text:ok|int:7|text:dflt\n");
-  EXPECT_EQ(Occurrences(r.err, "error: cannot load plug-in '" + dir.File("cut.so") + "': truncated: segment "), 2u)
+  EXPECT_EQ(Occurrences(r.err, "error: cannot load plug-in '" + dir.File("cut.so") +
+                                   "': truncated: segment "),
+            2u)
       << r.err;
-  EXPECT_TRUE(Has(r.err, "error: cannot load plug-in '" + dir.File("fifo.so") + "': it is a FIFO, not a regular file\n"))
+  EXPECT_TRUE(Has(r.err, "error: cannot load plug-in '" + dir.File("fifo.so") +
+                             "': it is a FIFO, not a regular file\n"))
       << r.err;
 }
 
@@ -338,7 +342,9 @@ TEST(ScenehostScript, MalformedOrUnknownLinesRefuseTheWholeScript) {
 
 TEST(ScenehostScript, ByteOrderMarkAtTheStartIsSkipped) {
   TempDir dir;
-  Result r = RunEcho({"--script", dir.Write("bom.txt", "\xEF\xBB\xBF" "echo 1\r\necho 2\r\n")});
+  Result r = RunEcho({"--script", dir.Write("bom.txt",
+                                            "\xEF\xBB\xBF"
+                                            "echo 1\r\necho 2\r\n")});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "int:1|int:7|text:dflt\nint:2|int:7|text:dflt\n");
 }
@@ -349,7 +355,8 @@ TEST(ScenehostScript, NulByteRefusesTheWholeScriptNamingTheLine) {
   Result r = RunEcho({"--script", script});
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.out, "") << "nothing runs";
-  EXPECT_EQ(r.err, "error: " + script + ":2: the line holds a NUL byte (column 7); a script is text\n");
+  EXPECT_EQ(r.err,
+            "error: " + script + ":2: the line holds a NUL byte (column 7); a script is text\n");
 }
 
 // Reading used to take any size: /dev/zero grew without end.
@@ -358,10 +365,13 @@ TEST(ScenehostScript, NonRegularOrOversizedScriptsAreRefusedUnread) {
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
   Result r = RunEcho({"--script", dir.File("fifo")});
   EXPECT_EQ(r.code, 2);
-  EXPECT_EQ(r.err, "error: cannot read script '" + dir.File("fifo") + "': it is a FIFO, not a regular file\n");
+  EXPECT_EQ(r.err, "error: cannot read script '" + dir.File("fifo") +
+                       "': it is a FIFO, not a regular file\n");
   r = RunEcho({"--script", "/dev/zero"});
   EXPECT_EQ(r.code, 2);
-  EXPECT_EQ(r.err, "error: cannot read script '/dev/zero': it is a character device, not a regular file\n");
+  EXPECT_EQ(
+      r.err,
+      "error: cannot read script '/dev/zero': it is a character device, not a regular file\n");
 
   // Sparse files: 16 MiB is read (and its one long line refused), a byte more is not.
   const std::uintmax_t limit = std::uintmax_t{16} << 20;
@@ -369,7 +379,8 @@ TEST(ScenehostScript, NonRegularOrOversizedScriptsAreRefusedUnread) {
   fs::resize_file(dir.File("limit.txt"), limit);
   r = RunEcho({"--script", dir.File("limit.txt")});
   EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(Has(r.err, "limit.txt:1: the line is 16777216 bytes long; a line may hold at most 1048576\n"))
+  EXPECT_TRUE(
+      Has(r.err, "limit.txt:1: the line is 16777216 bytes long; a line may hold at most 1048576\n"))
       << r.err;
   dir.Write("over.txt", "");
   fs::resize_file(dir.File("over.txt"), limit + 1);
@@ -452,12 +463,15 @@ TEST(ScenehostScene, ImportDuplicateTranslateSaveGivesThreeMeshesInPlace) {
   const std::string glb = dir.File("three cubes.glb");
   dir.Write("scene.txt",
             "# one cube and two moved copies\n"
-            "ObjImport '" + obj + "' 1 0 false false false false\n"
-            "Duplicate cube\n"
-            "Duplicate cube\n"
-            "Translate cube1 10 0 0 1 8 1 2\n"
-            "Translate cube2 0 -4.5 2 1 8 1 2\n"
-            "SaveScene \"" + glb + "\"\n");
+            "ObjImport '" +
+                obj +
+                "' 1 0 false false false false\n"
+                "Duplicate cube\n"
+                "Duplicate cube\n"
+                "Translate cube1 10 0 0 1 8 1 2\n"
+                "Translate cube2 0 -4.5 2 1 8 1 2\n"
+                "SaveScene \"" +
+                glb + "\"\n");
   Result r = RunEcho({"--script", dir.File("scene.txt")});
   ASSERT_EQ(r.code, 0) << r.err;
 

@@ -197,7 +197,10 @@ TEST(ShownText, SpellsOutControlBytesAndMalformedUtf8) {
   EXPECT_EQ(ShownText("\xed\xa0\x80"), "\\xED\\xA0\\x80") << "surrogate";
   EXPECT_EQ(ShownText("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80") << "past U+10FFFF";
   EXPECT_EQ(ShownText("ab\xe2\x82"), "ab\\xE2\\x82") << "cut-off sequence";
-  EXPECT_EQ(ShownText("\xc2\x9b" "2J \xe2\x80\xae" "cba"), "\\u009B2J \\u202Ecba")
+  EXPECT_EQ(ShownText("\xc2\x9b"
+                      "2J \xe2\x80\xae"
+                      "cba"),
+            "\\u009B2J \\u202Ecba")
       << "C1 and bidi controls";
 }
 

@@ -55,7 +55,8 @@ bool ReadAt(int fd, void* out, std::size_t size, std::uint64_t offset) {
 }
 
 std::string LowerFirst(std::string text) {
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
   return text;
 }
 
@@ -120,7 +121,8 @@ std::string ClassName(unsigned elfClass) {
 }
 
 std::string Truncated(const std::string& what, std::uint64_t end, std::uint64_t size) {
-  return "truncated: " + what + " ends at byte " + std::to_string(end) + " of " + std::to_string(size);
+  return "truncated: " + what + " ends at byte " + std::to_string(end) + " of " +
+         std::to_string(size);
 }
 
 // The identification bytes: magic, class, byte order, version.
@@ -201,7 +203,8 @@ std::string FindSharedObjectProblem(const std::string& path) {
   if (fd.get() < 0) return ErrnoText(errno);
   struct stat st {};
   if (fstat(fd.get(), &st) != 0) return ErrnoText(errno);
-  if (!S_ISREG(st.st_mode)) return std::string("it is ") + FileKindName(st.st_mode) + ", not a regular file";
+  if (!S_ISREG(st.st_mode))
+    return std::string("it is ") + FileKindName(st.st_mode) + ", not a regular file";
   const auto size = static_cast<std::uint64_t>(st.st_size);
 
   unsigned char ident[EI_NIDENT] = {};
