@@ -11,17 +11,26 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <optional>
+#include <iterator>
 #include <sstream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <xsi_application.h>
 #include <xsi_siobject.h>
 
+#include "elf_check.h"
+#include "message_text.h"
 #include "plugin_loader.h"
 #include "runtime.h"
 #include "script_words.h"
@@ -31,6 +40,13 @@ namespace {
 namespace fs = std::filesystem;
 
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2 };
+
+// "no such file or directory": the system's text, cased to sit after a colon.
+std::string ErrnoText(int error) {
+  std::string text = std::generic_category().message(error);
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
 
 struct Options {
   std::string home;
@@ -77,15 +93,18 @@ DefaultPaths FindDefaultPaths() {
 
 // ---- log output ------------------------------------------------------------------
 
+// Severities are the SDK's siSeverityType values; a plug-in may pass any
+// number, so each label covers the range up to the next named severity.
 const char* SeverityLabel(int severity) {
-  if (severity <= 1) return "fatal";
-  if (severity <= 3) return "error";
-  if (severity <= 7) return "warning";
-  if (severity <= 31) return "verbose";
+  if (severity <= XSI::siFatalMsg) return "fatal";
+  if (severity < XSI::siWarningMsg) return "error";
+  if (severity < XSI::siTraceMsg) return "warning";
+  if (severity < XSI::siInfoMsg) return "verbose";
   return "info";
 }
 
-bool IsError(int severity) { return severity <= 3; }
+bool IsError(int severity) { return severity < XSI::siWarningMsg; }
+bool IsVerbose(int severity) { return severity >= XSI::siTraceMsg && severity < XSI::siInfoMsg; }
 
 // Writes log lines to stderr (filtered) and to the log file (all of them).
 class LogOutput {
@@ -97,7 +116,7 @@ class LogOutput {
   bool OpenFile(const std::string& path, std::string& error) {
     file_.open(path, std::ios::out | std::ios::trunc);
     if (!file_) {
-      error = "cannot open log file '" + path + "': " + std::generic_category().message(errno);
+      error = "cannot open log file '" + path + "': " + ErrnoText(errno);
       return false;
     }
     return true;
@@ -107,23 +126,26 @@ class LogOutput {
   void SetLocation(std::string location) { location_ = std::move(location); }
   int Errors() const { return errors_; }
 
+  // A message may echo anything a script or a plug-in handed over: each
+  // line is escaped and cut (message_text.h) so that one entry stays one
+  // readable line.
   void Write(const XSI::CString& text, int severity) {
     if (IsError(severity)) ++errors_;
     std::string line = std::string(SeverityLabel(severity)) + ": ";
-    if (severity <= 7 && !location_.empty()) line += location_ + ": ";
-    line += text.GetUtf8String();
+    if (severity < XSI::siTraceMsg && !location_.empty()) line += location_ + ": ";
+    line += scenehost::ShownText(text.GetUtf8String(), scenehost::kShownLineBytes);
     if (file_) file_ << line << '\n' << std::flush;
-    if (Shown(severity)) std::cerr << line << '\n' << std::flush;
+    if (ShowsOnTerminal(severity)) std::cerr << line << '\n' << std::flush;
   }
 
  private:
-  bool Shown(int severity) const {
+  bool ShowsOnTerminal(int severity) const {
     switch (level_) {
       case Quiet: return IsError(severity);
       case Verbose: return true;
       case Normal: break;
     }
-    return severity <= 7 || severity >= 32;
+    return !IsVerbose(severity);
   }
 
   Level level_;
@@ -179,51 +201,107 @@ class Host {
   LogOutput& log_;
 };
 
-void UsageError(const std::string& message) {
-  std::cerr << "error: " << message << '\n';
+// Usage errors go straight to stderr; the message is escaped like a log line.
+void PrintUsageError(const std::string& message) {
+  std::cerr << "error: " << scenehost::ShownText(message, scenehost::kShownLineBytes) << '\n';
+}
+
+// A word as it appears inside a message: quoted, escaped, cut.
+std::string Quoted(const std::string& word) { return "'" + scenehost::ShownText(word) + "'"; }
+
+// A path is cut only when far longer than any real one.
+std::string QuotedPath(const std::string& path) {
+  return "'" + scenehost::ShownText(path, scenehost::kShownLineBytes) + "'";
 }
 
 std::string UnknownCommand(const std::string& name) {
-  return "unknown command '" + name + "' (scenehost --help lists the commands)";
+  return "unknown command " + Quoted(name) + " (scenehost --help lists the commands)";
 }
 
-bool ReadFile(const std::string& path, std::string& text, std::string& error) {
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    error = "cannot read script '" + path + "': it is a folder";
+// "run.txt:3", for errors and for the log lines of the command on that line.
+std::string ScriptLocation(const std::string& path, int line) {
+  return scenehost::ShownText(path, scenehost::kShownLineBytes) + ":" + std::to_string(line);
+}
+
+// The largest script scenehost reads. Generous for any hand-written or
+// generated script, and it caps what a wrong file name (a log, a device) can
+// cost: the text is held whole while the script runs.
+constexpr std::size_t kMaxScriptBytes = std::size_t{16} << 20;  // 16 MiB
+
+// Closes the descriptor on every exit path.
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// Reads a script whole, refusing what is not a regular file or is too
+// large. The size is checked before reading and again while reading, since
+// the file may grow in between.
+bool ReadScriptFile(const std::string& path, std::string& text, std::string& error) {
+  const std::string cannot = "cannot read script " + QuotedPath(path) + ": ";
+  const std::string tooLarge = cannot + "it is larger than " +
+                               std::to_string(kMaxScriptBytes >> 20) +
+                               " MiB, the limit for a script";
+  // O_NONBLOCK: opening a FIFO must not wait for a writer before fstat
+  // refuses it. It changes nothing for a regular file.
+  const FileDescriptor file{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+  struct stat st {};
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) {
+    error = cannot + ErrnoText(errno);
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read script '" + path + "': " + std::generic_category().message(errno);
+  if (!S_ISREG(st.st_mode)) {
+    error = cannot + "it is " + host::FileKindName(st.st_mode) + ", not a regular file";
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  text = buffer.str();
-  return true;
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxScriptBytes) {
+    error = tooLarge;
+    return false;
+  }
+  text.clear();
+  text.reserve(static_cast<std::size_t>(st.st_size));
+  std::vector<char> chunk(std::size_t{1} << 16);
+  for (;;) {
+    const ssize_t got = read(file.fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = cannot + ErrnoText(errno);
+      return false;
+    }
+    if (got == 0) return true;
+    if (text.size() + static_cast<std::size_t>(got) > kMaxScriptBytes) {
+      error = tooLarge;
+      return false;
+    }
+    text.append(chunk.data(), static_cast<std::size_t>(got));
+  }
 }
 
 // The whole script is checked (words and command names) before any of it
-// runs, so a typo on the last line does not leave a half-done scene.
+// runs, so a typo on the last line does not leave a half-done scene. Each
+// pass holds one line's words at a time; the text is read once.
 Exit RunScript(Host& host, LogOutput& log, const std::string& path) {
   std::string text, error;
-  if (!ReadFile(path, text, error)) {
-    UsageError(error);
+  if (!ReadScriptFile(path, text, error)) {
+    PrintUsageError(error);
     return kUsage;
   }
-  const scenehost::ScriptResult script = scenehost::SplitScript(text);
-  if (!script.Ok()) {
-    UsageError(path + ":" + std::to_string(script.errorLine) + ": " + script.error);
-    return kUsage;
-  }
-  for (const auto& line : script.lines) {
+  scenehost::ScriptLine line;
+  scenehost::ScriptReader check(text);
+  while (check.Next(line)) {
     if (host.Knows(line.words[0])) continue;
-    UsageError(path + ":" + std::to_string(line.number) + ": " + UnknownCommand(line.words[0]));
+    PrintUsageError(ScriptLocation(path, line.number) + ": " + UnknownCommand(line.words[0]));
     return kUsage;
   }
-  for (const auto& line : script.lines) {
-    log.SetLocation(path + ":" + std::to_string(line.number));
+  if (!check.Ok()) {
+    PrintUsageError(ScriptLocation(path, check.ErrorLine()) + ": " + check.Error());
+    return kUsage;
+  }
+  scenehost::ScriptReader run(text);
+  while (run.Next(line)) {
+    log.SetLocation(ScriptLocation(path, line.number));
     const Exit result = host.RunWords(line.words);
     log.SetLocation("");
     if (result != kOk) return result;
@@ -259,7 +337,7 @@ void LoadPlugins(host::PluginManager& plugins, const Options& o, const DefaultPa
 class UsageFormatter : public CLI::Formatter {
  public:
   std::string make_usage(const CLI::App*, std::string) const override {
-    return "Usage: scenehost [options] COMMAND [ARG...]\n"
+    return "\nUsage: scenehost [options] COMMAND [ARG...]\n"
            "       scenehost [options] --script FILE\n";
   }
 };
@@ -271,26 +349,30 @@ void DefineOptions(CLI::App& app, Options& o) {
   app.add_flag("--version", o.version, "Print the version and exit");
   app.add_option("--home", o.home, "Host folder (units libraries live below it)")
       ->type_name("DIR");
-  app.add_option("--plugins", o.pluginDirs, "Load every plug-in (*.so) in DIR (repeatable)")
+  // option_text: CLI11 would print "DIR ..." for a repeatable option.
+  app.add_option("--plugins", o.pluginDirs, "Load every plug-in (*.so) in DIR; repeatable")
       ->type_name("DIR")
+      ->option_text("DIR")
       ->allow_extra_args(false);
-  app.add_option("--plugin", o.pluginFiles, "Load the plug-in FILE (repeatable)")
+  app.add_option("--plugin", o.pluginFiles, "Load the plug-in FILE; repeatable")
       ->type_name("FILE")
+      ->option_text("FILE")
       ->allow_extra_args(false);
-  app.add_option("--script", o.script, "Run the commands in FILE, one per line")
-      ->type_name("FILE");
+  app.add_option("--script", o.script, "Run the commands in FILE, one a line")->type_name("FILE");
   app.add_option("--save", o.save, "Save the scene to FILE (.obj or .glb) after the commands")
       ->type_name("FILE");
   app.add_option("--log", o.log, "Write the whole log, verbose lines included, to FILE")
       ->type_name("FILE");
   app.add_flag("--trace", o.trace, "Print the journal to stderr at the end");
-  auto* verbose = app.add_flag("-v,--verbose", o.verbose, "Also show verbose log lines");
-  auto* quiet = app.add_flag("-q,--quiet", o.quiet, "Show errors only");
-  verbose->excludes(quiet);
+  app.add_flag("-v,--verbose", o.verbose, "Also show verbose log lines");
+  app.add_flag("-q,--quiet", o.quiet, "Show errors only");
   app.footer(
-      "Argument words: whole numbers are ints, decimal numbers doubles, true/false bools,\n"
-      "anything else text. A script has one command a line, words quoted as in a POSIX\n"
-      "shell, '#' comments. Exit status: 0 success, 1 a command failed, 2 usage error.");
+      "Argument words: whole numbers are ints, decimal numbers doubles, true/false\n"
+      "bools, anything else text.\n"
+      "A script is UTF-8 text of at most 16 MiB: one command a line (at most 1 MiB),\n"
+      "words quoted as in a POSIX shell, '#' starts a comment.\n"
+      "Exit status: 0 success, 1 a command failed, 2 usage error. A plug-in that\n"
+      "fails to load is reported and left out; it does not change the status.");
 }
 
 // Options may stand before or after the COMMAND words, as in
@@ -302,14 +384,15 @@ bool IsOptionWord(const std::string& w) {
   return !(std::isdigit(static_cast<unsigned char>(w[1])) || w[1] == '.');
 }
 
-bool TakesValue(const std::string& w) {
+bool OptionTakesValue(const std::string& w) {
   static const char* valued[] = {"--home", "--plugins", "--plugin", "--script", "--save", "--log"};
   for (const char* v : valued)
     if (w == v) return true;
   return false;
 }
 
-void SplitArgs(int argc, char** argv, std::vector<std::string>& options, std::vector<std::string>& words) {
+void SplitOptionsFromCommandWords(int argc, char** argv, std::vector<std::string>& options,
+                                  std::vector<std::string>& words) {
   bool onlyWords = false;
   for (int i = 1; i < argc; ++i) {
     std::string w = argv[i];
@@ -322,28 +405,49 @@ void SplitArgs(int argc, char** argv, std::vector<std::string>& options, std::ve
       continue;
     }
     options.push_back(w);
-    if (TakesValue(w) && i + 1 < argc) options.push_back(argv[++i]);
+    if (OptionTakesValue(w) && i + 1 < argc) options.push_back(argv[++i]);
   }
+}
+
+// CLI11 says "The following arguments were not expected: --b --a", last
+// first since it was handed the options reversed.
+std::string UnknownOptions(const std::string& what) {
+  const std::size_t colon = what.find(": ");
+  if (colon == std::string::npos) return what;
+  std::istringstream words(what.substr(colon + 2));
+  std::vector<std::string> names{std::istream_iterator<std::string>(words), {}};
+  std::string list;
+  for (auto it = names.rbegin(); it != names.rend(); ++it)
+    list += (list.empty() ? "" : ", ") + Quoted(*it);
+  return (names.size() == 1 ? "unknown option " : "unknown options ") + list +
+         " (scenehost --help lists the options)";
 }
 
 // Parses argv; returns the exit status when there is nothing more to do.
 std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** argv) {
   std::vector<std::string> options;
-  SplitArgs(argc, argv, options, o.command);
+  SplitOptionsFromCommandWords(argc, argv, options, o.command);
   std::reverse(options.begin(), options.end());  // CLI11 takes them last-first
   try {
     app.parse(options);
+  } catch (const CLI::ExtrasError& e) {
+    PrintUsageError(UnknownOptions(e.what()));
+    return kUsage;
   } catch (const CLI::ParseError& e) {
-    UsageError(e.what());
+    PrintUsageError(e.what());
+    return kUsage;
+  }
+  if (o.verbose && o.quiet) {
+    PrintUsageError("give either --verbose or --quiet, not both");
     return kUsage;
   }
   if (o.help || o.version) return std::nullopt;
   if (!o.script.empty() && !o.command.empty()) {
-    UsageError("give either --script FILE or a COMMAND, not both");
+    PrintUsageError("give either --script FILE or a COMMAND, not both");
     return kUsage;
   }
   if (o.script.empty() && o.command.empty()) {
-    UsageError("no command given (scenehost --help lists the commands)");
+    PrintUsageError("no command given (scenehost --help lists the commands)");
     return kUsage;
   }
   return std::nullopt;
@@ -352,13 +456,13 @@ std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** arg
 Exit RunCommands(Host& host, LogOutput& log, const Options& o) {
   if (!o.script.empty()) return RunScript(host, log, o.script);
   if (!host.Knows(o.command[0])) {
-    UsageError(UnknownCommand(o.command[0]));
+    PrintUsageError(UnknownCommand(o.command[0]));
     return kUsage;
   }
   return host.RunWords(o.command);
 }
 
-Exit Save(Host& host, LogOutput& log, const std::string& path) {
+Exit SaveScene(Host& host, LogOutput& log, const std::string& path) {
   XSI::CValueArray args;
   args.Add(XSI::CValue(XSI::CString::FromUtf8(path)));  // a path is text, even "1"
   log.SetLocation("--save");
@@ -380,7 +484,7 @@ int Main(int argc, char** argv) {
   LogOutput log(o.quiet ? LogOutput::Quiet : o.verbose ? LogOutput::Verbose : LogOutput::Normal);
   std::string error;
   if (!o.log.empty() && !log.OpenFile(o.log, error)) {
-    UsageError(error);
+    PrintUsageError(error);
     return kUsage;
   }
   host::Runtime& rt = host::Runtime::Get();
@@ -402,7 +506,7 @@ int Main(int argc, char** argv) {
     } else {
       result = RunCommands(host, log, o);
       // A failed run leaves no file behind rather than a half-built scene.
-      if (result == kOk && !o.save.empty()) result = Save(host, log, o.save);
+      if (result == kOk && !o.save.empty()) result = SaveScene(host, log, o.save);
     }
     plugins.UnloadAll();
   }

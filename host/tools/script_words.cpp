@@ -68,8 +68,18 @@ XSI::CValue ParseWord(const std::string& word) {
   return XSI::CValue(XSI::CString::FromUtf8(word));
 }
 
-SplitResult SplitWords(const std::string& line) {
+SplitResult SplitWords(std::string_view line) {
   SplitResult result;
+  if (line.size() > kMaxLineBytes) {
+    result.error = "the line is " + std::to_string(line.size()) +
+                   " bytes long; a line may hold at most " + std::to_string(kMaxLineBytes);
+    return result;
+  }
+  if (const std::size_t nul = line.find('\0'); nul != std::string_view::npos) {
+    result.error =
+        "the line holds a NUL byte (column " + std::to_string(nul + 1) + "); a script is text";
+    return result;
+  }
   std::string word;
   bool inWord = false;  // a word has started, even if it is still empty ('')
   std::size_t i = 0;
@@ -137,23 +147,39 @@ SplitResult SplitWords(const std::string& line) {
   return result;
 }
 
-ScriptResult SplitScript(const std::string& text) {
-  ScriptResult result;
-  int number = 0;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    ++number;
-    SplitResult split = SplitWords(text.substr(start, end - start));
+ScriptReader::ScriptReader(std::string_view text) : text_(text) {
+  // Editors on some systems start UTF-8 files with a byte-order mark.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text_.substr(0, kByteOrderMark.size()) == kByteOrderMark) at_ = kByteOrderMark.size();
+}
+
+bool ScriptReader::Next(ScriptLine& line) {
+  while (Ok() && at_ < text_.size()) {
+    std::size_t end = text_.find('\n', at_);
+    if (end == std::string_view::npos) end = text_.size();
+    ++number_;
+    SplitResult split = SplitWords(text_.substr(at_, end - at_));
+    at_ = end + 1;
     if (!split.Ok()) {
-      result.errorLine = number;
-      result.error = split.error;
-      return result;
+      errorLine_ = number_;
+      error_ = std::move(split.error);
+      return false;
     }
-    if (!split.words.empty()) result.lines.push_back({number, std::move(split.words)});
-    start = end + 1;
+    if (split.words.empty()) continue;
+    line.number = number_;
+    line.words = std::move(split.words);
+    return true;
   }
+  return false;
+}
+
+ScriptResult SplitScript(std::string_view text) {
+  ScriptResult result;
+  ScriptReader reader(text);
+  ScriptLine line;
+  while (reader.Next(line)) result.lines.push_back(std::move(line));
+  result.errorLine = reader.ErrorLine();
+  result.error = reader.Error();
   return result;
 }
 

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <tiny_gltf.h>
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cmath>
 #include <map>
@@ -32,10 +34,6 @@ std::string ReadText(const fs::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
 }
 
 using testsupport::TempDir;
@@ -128,8 +126,7 @@ TEST(ScenehostCommand, TooManyArgumentsFail) {
 
 TEST(ScenehostCommand, VerboseShowsInitOnceBeforeExecuteAndTheUnloadLine) {
   TempDir dir;
-  const std::string script = dir.File("twice.txt");
-  WriteText(script, "echo a\necho b\n");
+  const std::string script = dir.Write("twice.txt", "echo a\necho b\n");
   Result r = RunHost({"--verbose", "--plugin", TestPlugin("echo_plugin"), "--script", script});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "text:a|int:7|text:dflt\ntext:b|int:7|text:dflt\n");
@@ -217,7 +214,7 @@ TEST(ScenehostUsage, UnreadableScriptIsStatus2) {
 
 TEST(ScenehostUsage, ScriptAndCommandTogetherIsStatus2) {
   TempDir dir;
-  WriteText(dir.File("s.txt"), "echo 1\n");
+  dir.Write("s.txt", "echo 1\n");
   Result r = RunEcho({"--script", dir.File("s.txt"), "echo", "2"});
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.out, "");
@@ -257,7 +254,7 @@ TEST(ScenehostPlugins, BrokenLibrariesAreNamedAndTheGoodOnesStillRun) {
   fs::copy_file(TestPlugin("echo_plugin"), dir.File("echo_plugin.so"));
   fs::copy_file(TestPlugin("no_unload_plugin"), dir.File("no_unload_plugin.so"));
   fs::copy_file(TestPlugin("no_execute_plugin"), dir.File("no_execute_plugin.so"));
-  WriteText(dir.File("x.so"), "this is not a shared library\n");
+  dir.Write("x.so", "this is not a shared library\n");
   Result r = RunHost({"--plugins", dir.Path().string(), "echo", "ok"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "text:ok|int:7|text:dflt\n");
@@ -269,6 +266,27 @@ TEST(ScenehostPlugins, BrokenLibrariesAreNamedAndTheGoodOnesStillRun) {
 
   r = RunHost({"--plugins", dir.Path().string(), "halfdone"});
   EXPECT_EQ(r.code, 2) << "a rejected plug-in's commands are not registered";
+}
+
+// A truncated library used to kill the run with SIGBUS inside dlopen, and a
+// FIFO to block it for ever.
+TEST(ScenehostPlugins, TruncatedOrNonRegularPluginsAreNamedAndTheOthersStillRun) {
+  TempDir dir;
+  const std::string image = ReadText(TestPlugin("echo_twin"));
+  dir.Write("cut.so", image.substr(0, 4000));
+  ASSERT_EQ(mkfifo(dir.File("fifo.so").c_str(), 0600), 0);
+  fs::copy_file(TestPlugin("echo_plugin"), dir.File("echo_plugin.so"));
+  Result r =
+      RunHost({"--plugins", dir.Path().string(), "--plugin", dir.File("cut.so"), "echo", "ok"});
+  EXPECT_EQ(r.code, 0) << "a plug-in that fails to load does not fail the run: " << r.err;
+  EXPECT_EQ(r.out, "text:ok|int:7|text:dflt\n");
+  EXPECT_EQ(Occurrences(r.err, "error: cannot load plug-in '" + dir.File("cut.so") +
+                                   "': truncated: segment "),
+            2u)
+      << r.err;
+  EXPECT_TRUE(Has(r.err, "error: cannot load plug-in '" + dir.File("fifo.so") +
+                             "': it is a FIFO, not a regular file\n"))
+      << r.err;
 }
 
 TEST(ScenehostPlugins, TakenCommandNameKeepsTheFirstPlugin) {
@@ -284,7 +302,7 @@ TEST(ScenehostPlugins, TakenCommandNameKeepsTheFirstPlugin) {
 
 TEST(ScenehostScript, CommentsQuotesAndBlankLines) {
   TempDir dir;
-  WriteText(dir.File("s.txt"),
+  dir.Write("s.txt",
             "# a comment line\n"
             "\n"
             "echo 'a b' \"c \\\"d\\\"\" 3e2   # trailing comment\n"
@@ -297,8 +315,8 @@ TEST(ScenehostScript, CommentsQuotesAndBlankLines) {
 
 TEST(ScenehostScript, ErrorOnLine3StopsTheScriptAndNamesTheLine) {
   TempDir dir;
-  const std::string script = dir.File("script.txt");
-  WriteText(script, "echo 1\n# fine so far\necho 1 2 3 4\necho never\n");
+  const std::string script =
+      dir.Write("script.txt", "echo 1\n# fine so far\necho 1 2 3 4\necho never\n");
   Result r = RunEcho({"--script", script});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, "int:1|int:7|text:dflt\n") << "line 4 does not run";
@@ -308,23 +326,90 @@ TEST(ScenehostScript, ErrorOnLine3StopsTheScriptAndNamesTheLine) {
 
 TEST(ScenehostScript, MalformedOrUnknownLinesRefuseTheWholeScript) {
   TempDir dir;
-  WriteText(dir.File("quote.txt"), "echo first\necho 'open\n");
+  dir.Write("quote.txt", "echo first\necho 'open\n");
   Result r = RunEcho({"--script", dir.File("quote.txt")});
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.out, "") << "nothing runs";
   EXPECT_TRUE(Has(r.err, "error: " + dir.File("quote.txt") + ":2: unterminated single quote"))
       << r.err;
 
-  WriteText(dir.File("unknown.txt"), "echo first\n\nFrobnicate 1\n");
+  dir.Write("unknown.txt", "echo first\n\nFrobnicate 1\n");
   r = RunEcho({"--script", dir.File("unknown.txt")});
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(Has(r.err, ":3: unknown command 'Frobnicate'")) << r.err;
 }
 
+TEST(ScenehostScript, ByteOrderMarkAtTheStartIsSkipped) {
+  TempDir dir;
+  Result r = RunEcho({"--script", dir.Write("bom.txt",
+                                            "\xEF\xBB\xBF"
+                                            "echo 1\r\necho 2\r\n")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "int:1|int:7|text:dflt\nint:2|int:7|text:dflt\n");
+}
+
+TEST(ScenehostScript, NulByteRefusesTheWholeScriptNamingTheLine) {
+  TempDir dir;
+  const std::string script = dir.Write("nul.txt", std::string("echo 1\necho a\0b\n", 15));
+  Result r = RunEcho({"--script", script});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "") << "nothing runs";
+  EXPECT_EQ(r.err,
+            "error: " + script + ":2: the line holds a NUL byte (column 7); a script is text\n");
+}
+
+// Reading used to take any size: /dev/zero grew without end.
+TEST(ScenehostScript, NonRegularOrOversizedScriptsAreRefusedUnread) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  Result r = RunEcho({"--script", dir.File("fifo")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, "error: cannot read script '" + dir.File("fifo") +
+                       "': it is a FIFO, not a regular file\n");
+  r = RunEcho({"--script", "/dev/zero"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(
+      r.err,
+      "error: cannot read script '/dev/zero': it is a character device, not a regular file\n");
+
+  // Sparse files: 16 MiB is read (and its one long line refused), a byte more is not.
+  const std::uintmax_t limit = std::uintmax_t{16} << 20;
+  dir.Write("limit.txt", "");
+  fs::resize_file(dir.File("limit.txt"), limit);
+  r = RunEcho({"--script", dir.File("limit.txt")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(
+      Has(r.err, "limit.txt:1: the line is 16777216 bytes long; a line may hold at most 1048576\n"))
+      << r.err;
+  dir.Write("over.txt", "");
+  fs::resize_file(dir.File("over.txt"), limit + 1);
+  r = RunEcho({"--script", dir.File("over.txt")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, "error: cannot read script '" + dir.File("over.txt") +
+                       "': it is larger than 16 MiB, the limit for a script\n");
+}
+
+// Errors used to echo a whole line of any length, control bytes and all.
+TEST(ScenehostScript, EchoedWordsAreCutAndEscaped) {
+  TempDir dir;
+  const std::string word = "Bad\a\x1b[2J\xff" + std::string(100000, 'x');
+  Result r = RunEcho({"--script", dir.Write("long.txt", "echo 1\n" + word + " arg\n")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(Has(r.err, ":2: unknown command 'Bad\\x07\\x1B[2J\\xFFxxx")) << r.err.substr(0, 300);
+  EXPECT_TRUE(Has(r.err, "x... (99818 more bytes)' (scenehost --help lists the commands)\n"))
+      << r.err.substr(0, 400);
+  EXPECT_LT(r.err.size(), 400u);
+  for (char c : r.err.substr(0, r.err.size() - 1)) EXPECT_GE(static_cast<unsigned char>(c), 0x20);
+
+  r = RunEcho({"Duplicate", "a\nb\x1b"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Has(r.err, "a\\nb\\x1B")) << "log lines are escaped too: " << r.err;
+}
+
 TEST(ScenehostScript, TraceAndSaveAfterAFailureWritesNothing) {
   TempDir dir;
-  WriteText(dir.File("s.txt"), "echo 1\nquietfail\n");
+  dir.Write("s.txt", "echo 1\nquietfail\n");
   const std::string glb = dir.File("out.glb");
   Result r = RunEcho({"--trace", "--save", glb, "--script", dir.File("s.txt")});
   EXPECT_EQ(r.code, 1);
@@ -376,14 +461,17 @@ TEST(ScenehostScene, ImportDuplicateTranslateSaveGivesThreeMeshesInPlace) {
   TempDir dir;
   const std::string obj = kFixtures + "/cube.obj";
   const std::string glb = dir.File("three cubes.glb");
-  WriteText(dir.File("scene.txt"),
+  dir.Write("scene.txt",
             "# one cube and two moved copies\n"
-            "ObjImport '" + obj + "' 1 0 false false false false\n"
-            "Duplicate cube\n"
-            "Duplicate cube\n"
-            "Translate cube1 10 0 0 1 8 1 2\n"
-            "Translate cube2 0 -4.5 2 1 8 1 2\n"
-            "SaveScene \"" + glb + "\"\n");
+            "ObjImport '" +
+                obj +
+                "' 1 0 false false false false\n"
+                "Duplicate cube\n"
+                "Duplicate cube\n"
+                "Translate cube1 10 0 0 1 8 1 2\n"
+                "Translate cube2 0 -4.5 2 1 8 1 2\n"
+                "SaveScene \"" +
+                glb + "\"\n");
   Result r = RunEcho({"--script", dir.File("scene.txt")});
   ASSERT_EQ(r.code, 0) << r.err;
 

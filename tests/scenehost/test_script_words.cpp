@@ -1,9 +1,13 @@
 // Argument words and script lines: how text becomes values and words.
 #include <gtest/gtest.h>
 
+#include "message_text.h"
 #include "script_words.h"
 
 using scenehost::ParseWord;
+using scenehost::ScriptLine;
+using scenehost::ScriptReader;
+using scenehost::ShownText;
 using scenehost::SplitScript;
 using scenehost::SplitWords;
 using XSI::CValue;
@@ -134,4 +138,79 @@ TEST(SplitScript, ReportsTheFirstMalformedLine) {
   EXPECT_FALSE(r.Ok());
   EXPECT_EQ(r.errorLine, 3);
   EXPECT_EQ(r.error, "unterminated single quote");
+}
+
+TEST(SplitScript, SkipsAByteOrderMarkOnlyAtTheStart) {
+  auto r = SplitScript("\xEF\xBB\xBFNewScene\n\xEF\xBB\xBFNewScene\n");
+  ASSERT_TRUE(r.Ok()) << r.error;
+  ASSERT_EQ(r.lines.size(), 2u);
+  EXPECT_EQ(r.lines[0].words, (W{"NewScene"}));
+  EXPECT_EQ(r.lines[1].words, (W{"\xEF\xBB\xBFNewScene"})) << "inside the text it is a character";
+  EXPECT_TRUE(SplitScript("\xEF\xBB\xBF").lines.empty());
+}
+
+TEST(SplitScript, RefusesNulBytesAndOverlongLinesNamingTheLine) {
+  auto r = SplitScript(std::string("ok\nok 'a\0b'\n", 12));
+  EXPECT_EQ(r.errorLine, 2);
+  EXPECT_EQ(r.error, "the line holds a NUL byte (column 6); a script is text");
+
+  const std::string longest(scenehost::kMaxLineBytes, 'a');
+  EXPECT_TRUE(SplitScript("x\n" + longest + "\n").Ok());
+  r = SplitScript("x\n" + longest + "a\ny\n");
+  EXPECT_EQ(r.errorLine, 2);
+  EXPECT_EQ(r.error, "the line is 1048577 bytes long; a line may hold at most 1048576");
+}
+
+TEST(ScriptReader, GivesTheLinesOneAtATimeAndStopsAtAMalformedOne) {
+  ScriptReader reader("# c\na 1\n\nb 'x y'\nc 'open\nd\n");
+  ScriptLine line;
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line.number, 2);
+  EXPECT_EQ(line.words, (W{"a", "1"}));
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line.number, 4);
+  EXPECT_EQ(line.words, (W{"b", "x y"}));
+  EXPECT_FALSE(reader.Next(line));
+  EXPECT_FALSE(reader.Ok());
+  EXPECT_EQ(reader.ErrorLine(), 5);
+  EXPECT_EQ(reader.Error(), "unterminated single quote");
+  EXPECT_FALSE(reader.Next(line)) << "it stays stopped";
+
+  ScriptReader clean("a\nb");
+  EXPECT_TRUE(clean.Next(line) && clean.Next(line));
+  EXPECT_FALSE(clean.Next(line));
+  EXPECT_TRUE(clean.Ok());
+}
+
+TEST(ShownText, KeepsPrintableTextAndWellFormedUtf8) {
+  EXPECT_EQ(ShownText("home\\builder 'x' h\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82"),
+            "home\\builder 'x' h\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82");
+  EXPECT_EQ(ShownText(""), "");
+}
+
+TEST(ShownText, SpellsOutControlBytesAndMalformedUtf8) {
+  EXPECT_EQ(ShownText("a\nb\rc\td"), "a\\nb\\rc\\td");
+  EXPECT_EQ(ShownText(std::string("\0\x07\x1b[31m\x7f", 8)), "\\x00\\x07\\x1B[31m\\x7F");
+  EXPECT_EQ(ShownText("\xff\xfe"), "\\xFF\\xFE");
+  EXPECT_EQ(ShownText("\x80x"), "\\x80x") << "stray continuation byte";
+  EXPECT_EQ(ShownText("\xc0\xaf"), "\\xC0\\xAF") << "overlong '/'";
+  EXPECT_EQ(ShownText("\xed\xa0\x80"), "\\xED\\xA0\\x80") << "surrogate";
+  EXPECT_EQ(ShownText("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80") << "past U+10FFFF";
+  EXPECT_EQ(ShownText("ab\xe2\x82"), "ab\\xE2\\x82") << "cut-off sequence";
+  EXPECT_EQ(ShownText("\xc2\x9b"
+                      "2J \xe2\x80\xae"
+                      "cba"),
+            "\\u009B2J \\u202Ecba")
+      << "C1 and bidi controls";
+}
+
+TEST(ShownText, CutsLongTextSayingHowMuchIsLeftOut) {
+  const std::string shown = ShownText(std::string(1000, 'x'));
+  EXPECT_EQ(shown, std::string(200, 'x') + "... (800 more bytes)");
+  EXPECT_EQ(ShownText(std::string(200, 'x')), std::string(200, 'x'));
+  // Never inside an escape or a character.
+  EXPECT_EQ(ShownText("abc\x01", 5), "abc... (1 more byte)");
+  EXPECT_EQ(ShownText("ab\xc3\xa9", 3), "ab... (2 more bytes)");
+  EXPECT_LE(ShownText(std::string(5000, '\x01')).size(),
+            scenehost::kShownWordBytes + scenehost::kCutNoteBytes);
 }

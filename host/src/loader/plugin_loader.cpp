@@ -11,6 +11,7 @@
 
 #include <xsi_plugin.h>
 
+#include "elf_check.h"
 #include "runtime.h"
 
 namespace host {
@@ -19,30 +20,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Verbose severity for the loader's own progress lines.
-constexpr XSI::siSeverityType kVerbose = XSI::siVerboseMsg;
-
-class DlOpener : public LibraryOpener {
- public:
-  void* Open(const std::string& path, std::string& error) override {
-    // A name without a slash would send dlopen searching the system's
-    // library path instead of opening the file the caller named.
-    const std::string target = path.find('/') == std::string::npos ? "./" + path : path;
-    void* library = dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-      const char* why = dlerror();
-      error = why ? why : "unknown error";
-    }
-    return library;
+// Opens the library the caller named: a name without a slash would send
+// dlopen searching the system's library path instead.
+void* OpenLibrary(const std::string& path, std::string& error) {
+  const std::string target = path.find('/') == std::string::npos ? "./" + path : path;
+  void* library = dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    const char* why = dlerror();
+    error = why ? why : "unknown error";
   }
-  void* Symbol(void* library, const char* name) override {
-    dlerror();
-    return dlsym(library, name);
-  }
-  void Close(void* library) override { dlclose(library); }
-};
+  return library;
+}
 
-CString Text(const std::string& utf8) { return FromUtf8(utf8); }
+void* FindSymbol(void* library, const char* name) {
+  dlerror();
+  return dlsym(library, name);
+}
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
@@ -85,12 +78,11 @@ Fn ToFunction(void* symbol) {
 
 struct PluginManager::Impl {
   Runtime& rt;
-  std::unique_ptr<LibraryOpener> opener;
   std::vector<Plugin> plugins;  // load order
 
-  Impl(Runtime& runtime, std::unique_ptr<LibraryOpener> o) : rt(runtime), opener(std::move(o)) {}
+  explicit Impl(Runtime& runtime) : rt(runtime) {}
 
-  void Error(const std::string& text) { rt.Error(Text(text)); }
+  void Error(const std::string& text) { rt.Error(FromUtf8(text)); }
 
   // Calls a plug-in callback; any exception stops here, named.
   CStatus Guarded(const std::string& plugin, const std::string& callback,
@@ -214,7 +206,7 @@ CStatus PluginManager::Impl::BindCommands(Plugin& plugin, const RegistrarRecord&
     const std::string cmd = ToUtf8(entry.first);
     for (const char* suffix : {"_Init", "_Execute"}) {
       const std::string symbol = cmd + suffix;
-      void* fn = opener->Symbol(plugin.library, symbol.c_str());
+      void* fn = FindSymbol(plugin.library, symbol.c_str());
       if (!fn) {
         Error(plugin.name + ": registers command " + Quoted(cmd) + " but does not export " +
               symbol);
@@ -239,7 +231,7 @@ CStatus PluginManager::Impl::Register(Plugin& plugin) {
         if (name == b->command && !scriptName.IsEmpty()) def.scriptName = scriptName;
       }
     }
-    def.owner = Text(plugin.owner);
+    def.owner = FromUtf8(plugin.owner);
     Impl* self = this;
     std::shared_ptr<Binding> binding = b;
     def.run = [self, binding](const CValueArray& args, CValue& out) {
@@ -264,7 +256,7 @@ void PluginManager::Impl::Abandon(Plugin& plugin, bool callUnload) {
     Guarded(plugin.name, "XSIUnloadPlugin", [&] { return plugin.unload(registrar); });
   }
   if (plugin.registrarId != 0) rt.DropRegistrar(plugin.registrarId);
-  if (plugin.library) opener->Close(plugin.library);
+  if (plugin.library) dlclose(plugin.library);
   plugin.library = nullptr;
 }
 
@@ -277,14 +269,15 @@ CStatus PluginManager::Impl::Load(const std::string& path) {
     Error(plugin.name + " is already loaded");
     return CStatus::Fail;
   }
-  std::string why;
-  plugin.library = opener->Open(path, why);
+  // A truncated library would fault inside dlopen and take the host down.
+  std::string why = FindSharedObjectProblem(path);
+  if (why.empty()) plugin.library = OpenLibrary(path, why);
   if (!plugin.library) {
     Error("cannot load plug-in " + Quoted(path) + ": " + why);
     return CStatus::Fail;
   }
-  auto load = ToFunction<XSI::LoadPluginFn>(opener->Symbol(plugin.library, "XSILoadPlugin"));
-  plugin.unload = ToFunction<XSI::UnloadPluginFn>(opener->Symbol(plugin.library, "XSIUnloadPlugin"));
+  auto load = ToFunction<XSI::LoadPluginFn>(FindSymbol(plugin.library, "XSILoadPlugin"));
+  plugin.unload = ToFunction<XSI::UnloadPluginFn>(FindSymbol(plugin.library, "XSIUnloadPlugin"));
   if (!load || !plugin.unload) {
     Error(plugin.name + " does not export " + (load ? "XSIUnloadPlugin" : "XSILoadPlugin"));
     Abandon(plugin, false);
@@ -320,7 +313,8 @@ CStatus PluginManager::Impl::Load(const std::string& path) {
 
   std::string list;
   for (const auto& b : plugin.commands) list += (list.empty() ? "" : ", ") + ToUtf8(b->command);
-  rt.Log(Text("loaded " + plugin.name + ", commands: " + (list.empty() ? "none" : list)), kVerbose);
+  rt.Log(FromUtf8("loaded " + plugin.name + ", commands: " + (list.empty() ? "none" : list)),
+         XSI::siVerboseMsg);
   plugins.push_back(std::move(plugin));
   return CStatus::OK;
 }
@@ -329,12 +323,7 @@ void PluginManager::Impl::Unload(Plugin& plugin) { Abandon(plugin, true); }
 
 // ---- PluginManager ---------------------------------------------------------------
 
-std::unique_ptr<LibraryOpener> MakeDlOpener() { return std::make_unique<DlOpener>(); }
-
-PluginManager::PluginManager(Runtime& runtime) : PluginManager(runtime, MakeDlOpener()) {}
-
-PluginManager::PluginManager(Runtime& runtime, std::unique_ptr<LibraryOpener> opener)
-    : impl_(std::make_unique<Impl>(runtime, std::move(opener))) {}
+PluginManager::PluginManager(Runtime& runtime) : impl_(std::make_unique<Impl>(runtime)) {}
 
 PluginManager::~PluginManager() { UnloadAll(); }
 
@@ -344,9 +333,9 @@ int PluginManager::LoadDirectory(const std::string& dir) {
   std::error_code ec;
   std::vector<std::string> files;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    // Anything named *.so goes to Load, which refuses what is not a
+    // regular file by name instead of passing over it in silence.
     if (it->path().extension() != ".so") continue;
-    std::error_code typeEc;
-    if (!it->is_regular_file(typeEc) && !it->is_symlink(typeEc)) continue;
     files.push_back(it->path().string());
   }
   if (ec) {

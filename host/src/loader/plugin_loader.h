@@ -15,6 +15,10 @@
 // arguments without running anything (scenehost --help) call DefineAll.
 // Exceptions thrown by plug-in callbacks are caught at this boundary, logged
 // naming the plug-in and the callback, and turn into a failed status.
+//
+// Before dlopen a file is checked (elf_check.h): a folder, FIFO or device, a
+// file that is not an ELF shared object for this host, or a truncated one is
+// refused with an error naming the file and what is wrong, never opened.
 #pragma once
 
 #include <memory>
@@ -27,27 +31,17 @@ namespace host {
 
 class Runtime;
 
-// How a shared library is opened and searched; dlopen here, LoadLibrary
-// would slot in.
-class LibraryOpener {
- public:
-  virtual ~LibraryOpener() = default;
-  virtual void* Open(const std::string& path, std::string& error) = 0;
-  virtual void* Symbol(void* library, const char* name) = 0;
-  virtual void Close(void* library) = 0;
-};
-std::unique_ptr<LibraryOpener> MakeDlOpener();
-
 class PluginManager {
  public:
   explicit PluginManager(Runtime& runtime);
-  PluginManager(Runtime& runtime, std::unique_ptr<LibraryOpener> opener);
   ~PluginManager();  // unloads everything still loaded
   PluginManager(const PluginManager&) = delete;
   PluginManager& operator=(const PluginManager&) = delete;
 
   XSI::CStatus Load(const std::string& path);
-  // Loads every *.so in `dir`, in name order. Returns how many loaded.
+  // Loads every *.so in `dir`, in name order. Returns how many loaded. An
+  // entry named *.so that is not a regular file is reported like any other
+  // bad plug-in.
   int LoadDirectory(const std::string& dir);
   void UnloadAll();
   std::vector<std::string> LoadedPaths() const;
