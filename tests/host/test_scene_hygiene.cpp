@@ -77,6 +77,14 @@ TEST_F(Hygiene, PathsHoldingNulAreRefused) {
   EXPECT_EQ(Exec(L"CreateImageClip", {importPath}), CStatus::InvalidArgument);
 }
 
+TEST_F(Hygiene, LongNamesAreCutInErrors) {
+  const std::wstring name(100000, L'x');
+  EXPECT_EQ(Exec(L"Duplicate", {CString(name)}), CStatus::NotFound);
+  const std::string error = LastError();
+  EXPECT_LT(error.size(), 300u) << error.size();
+  EXPECT_NE(error.find("(99800 more characters)"), std::string::npos) << error;
+}
+
 TEST_F(Hygiene, SceneRootFindsObjectsByExactName) {
   XSI::X3DObject root = XSI::Application().GetActiveSceneRoot();
   XSI::X3DObject cube = root.FindChild(L"cube");

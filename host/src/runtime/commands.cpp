@@ -18,7 +18,15 @@ namespace {
 
 using XSI::siRefKind;
 
-CString Quote(const CString& s) { return L"'" + s + L"'"; }
+// A name or path echoed in an error: quoted, and cut when it is long, since
+// it may be anything a script or a plug-in passed.
+CString Quote(const CString& s) {
+  constexpr std::size_t kShown = 200;
+  const std::wstring& text = s.Wide();
+  if (text.size() <= kShown) return L"'" + s + L"'";
+  return L"'" + CString(text.substr(0, kShown)) + L"...' (" +
+         CString(std::to_wstring(text.size() - kShown)) + L" more characters)";
+}
 
 std::string BaseName(const std::string& path) {
   std::string name = path;
