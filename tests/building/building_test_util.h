@@ -72,7 +72,7 @@ inline Run RaiseTower(const wchar_t* name, int floors, int width, int length,
   return RaiseTower({name, floors, width, length, type, face, position});
 }
 
-inline const std::vector<host::JournalEntry>& Journal() {
+inline const host::Journal::EntryList& Journal() {
   return host::Runtime::Get().GetJournal().Entries();
 }
 

@@ -141,23 +141,28 @@ TEST_F(Clips, AnImageTakenFromAClipOutlivesTheClip) {
   EXPECT_DOUBLE_EQ(c.r, 1.0);
 }
 
-TEST_F(Clips, LoadingAnUnchangedFileAgainSharesItsPixelsAndAChangedOneIsReread) {
+TEST_F(Clips, LoadingAnUnchangedFileAgainReusesItsClipAndAChangedOneIsReread) {
   const std::string file = WriteBmp("map.bmp", 255);
-  CValue a, b, c;
+  CValue a, b, other, c;
   ASSERT_EQ(Exec(L"CreateImageClip", {CString::FromUtf8(file)}, &a), CStatus::OK);
   ASSERT_EQ(Exec(L"CreateImageClip", {CString::FromUtf8(file)}, &b), CStatus::OK);
+  EXPECT_EQ(XSI::CRef(a), XSI::CRef(b));
+  ASSERT_EQ(Exec(L"CreateImageClip", {CString::FromUtf8(file), L"other"}, &other), CStatus::OK);
   auto clips = host::Runtime::Get().Clips();
   ASSERT_EQ(clips.size(), 2u);
-  EXPECT_EQ(clips[0]->image, clips[1]->image);
+  EXPECT_EQ(clips[0]->image, clips[1]->image);  // another name: a clip of its own, same pixels
 
   // Rewritten with another colour (and, to be sure, another time stamp).
   WriteBmp("map.bmp", 0);
   struct timespec times[2] = {{1, 0}, {1, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
   ASSERT_EQ(Exec(L"CreateImageClip", {CString::FromUtf8(file)}, &c), CStatus::OK);
+  EXPECT_NE(XSI::CRef(c), XSI::CRef(a));
   XSI::CColor px;
   ASSERT_EQ(ImageOf(c).GetPixelValue(0, 0, px), CStatus::OK);
   EXPECT_DOUBLE_EQ(px.r, 0.0);
+  ASSERT_EQ(ImageOf(a).GetPixelValue(0, 0, px), CStatus::OK);
+  EXPECT_DOUBLE_EQ(px.r, 1.0);  // the old clip keeps what it read
 }
 
 TEST(FailureInjection, FailsTheNthRunOfOneCommandOnly) {

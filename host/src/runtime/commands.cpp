@@ -114,6 +114,13 @@ std::shared_ptr<const XSI::detail::ImageData> SharedImage(Runtime& rt, const std
   return nullptr;
 }
 
+const ClipRecord* SameClip(Runtime& rt, const CString& name, const std::string& path,
+                          const FileStamp& stamp) {
+  for (const ClipRecord* clip : rt.Clips())
+    if (clip->name == name && clip->path == path && clip->stamp == stamp) return clip;
+  return nullptr;
+}
+
 void Select(Runtime& rt, std::uint64_t id) {
   auto& sel = rt.GetScene().SelectionIds();
   sel.clear();
@@ -425,15 +432,20 @@ CStatus CreateImageClip(Runtime& rt, const CValueArray& args, CValue& out) {
   if (!cmd.PathIsText(args[0])) return CStatus::InvalidArgument;
   std::string path = NormalisePath(ToUtf8(args[0].GetAsText()));
   if (path.empty()) return cmd.Fail(L"the image file path is empty", CStatus::InvalidArgument);
-  // A clip of the same unchanged file shares its decoded pixels, so a script
-  // that loads one image run after run holds it once.
+  CString clipName = args.GetCount() > 1 && !args[1].GetAsText().IsEmpty() ? args[1].GetAsText()
+                                                                          : FromUtf8(BaseName(path));
+  // The same unchanged file loaded again under the same name is the same
+  // clip; under another name it shares the decoded pixels. So a script that
+  // loads one image run after run holds it once, and holds one record.
   FileStamp stamp = StampOf(path);
+  if (const ClipRecord* same = SameClip(rt, clipName, path, stamp)) {
+    out = CRef(siRefKind::ImageClip, same->id);
+    return CStatus::OK;
+  }
   std::shared_ptr<const XSI::detail::ImageData> image = SharedImage(rt, path, stamp);
   std::string error;
   if (!image) image = LoadImageFile(path, error);
   if (!image) return cmd.Fail(FromUtf8(error));
-  CString clipName = args.GetCount() > 1 && !args[1].GetAsText().IsEmpty() ? args[1].GetAsText()
-                                                                          : FromUtf8(BaseName(path));
   ClipRecord& clip = rt.NewClip(clipName, path, std::move(image));
   clip.stamp = stamp;
   out = CRef(siRefKind::ImageClip, clip.id);

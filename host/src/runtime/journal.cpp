@@ -15,8 +15,39 @@ std::string Describe(const CValue& v) {
 
 }  // namespace
 
+std::uint64_t Journal::Add(JournalEntry entry) {
+  const std::uint64_t sequence = dropped_ + entries_.size();
+  entries_.push_back(std::move(entry));
+  Trim();
+  return sequence;
+}
+
+void Journal::SetCapacity(std::size_t capacity) {
+  capacity_ = capacity;
+  Trim();
+}
+
+void Journal::Trim() {
+  while (entries_.size() > capacity_) {
+    entries_.pop_front();
+    ++dropped_;
+  }
+}
+
+void Journal::Clear() {
+  entries_.clear();
+  dropped_ = 0;
+}
+
+void Journal::SetStatus(std::uint64_t sequence, XSI::CStatus status) {
+  if (sequence < dropped_) return;
+  const std::uint64_t index = sequence - dropped_;
+  if (index < entries_.size()) entries_[index].status = status;
+}
+
 std::string Journal::Format() const {
   std::ostringstream out;
+  if (dropped_ > 0) out << "... " << dropped_ << " earlier entries dropped\n";
   for (const JournalEntry& e : entries_) {
     switch (e.kind) {
       case JournalEntry::Command: {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -23,20 +25,39 @@ struct JournalEntry {
   XSI::CStatus status;            // Command: its result
 };
 
+// A ring of the most recent entries: once `Capacity()` entries are held, each
+// new one drops the oldest, and `Dropped()` counts what went. So a host that
+// runs for hours holds a bounded record; tests and --trace see whole small
+// runs. Capacity 0 records nothing (every entry counts as dropped).
 class Journal {
  public:
-  void Add(JournalEntry entry) { entries_.push_back(std::move(entry)); }
-  const std::vector<JournalEntry>& Entries() const { return entries_; }
-  void Clear() { entries_.clear(); }
-  void SetStatus(std::size_t index, XSI::CStatus status) {
-    if (index < entries_.size()) entries_[index].status = status;
-  }
+  static constexpr std::size_t kDefaultCapacity = 20000;
+  using EntryList = std::deque<JournalEntry>;
+
+  // Appends and returns the entry's sequence number: entries are numbered
+  // from 0 in the order added, dropped ones included.
+  std::uint64_t Add(JournalEntry entry);
+  const EntryList& Entries() const { return entries_; }
+  std::uint64_t Dropped() const { return dropped_; }
+  std::size_t Capacity() const { return capacity_; }
+  // Drops the oldest entries beyond the new capacity at once.
+  void SetCapacity(std::size_t capacity);
+  // Forgets every entry and the dropped count.
+  void Clear();
+  // Sets the status of a command entry by its sequence number; an entry
+  // already dropped is left alone.
+  void SetStatus(std::uint64_t sequence, XSI::CStatus status);
   // One line per entry, e.g.  cmd Duplicate("a":text)  /  set a.posx = 1.5:float
-  //  /  log[16] text
+  //  /  log[16] text; after a first line "... N earlier entries dropped" when
+  // the ring has dropped any.
   std::string Format() const;
 
  private:
-  std::vector<JournalEntry> entries_;
+  void Trim();
+
+  EntryList entries_;
+  std::uint64_t dropped_ = 0;
+  std::size_t capacity_ = kDefaultCapacity;
 };
 
 }  // namespace host

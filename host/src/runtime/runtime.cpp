@@ -79,8 +79,7 @@ CStatus Runtime::Execute(const CString& name, const CValueArray& args, CValue& o
   e.kind = JournalEntry::Command;
   e.name = name;
   for (long i = 0; i < args.GetCount(); ++i) e.args.push_back(args[i]);
-  journal_.Add(std::move(e));
-  std::size_t entryIndex = journal_.Entries().size() - 1;
+  const std::uint64_t entryIndex = journal_.Add(std::move(e));
 
   CommandDef* def = FindCommand(name);
   if (!def || !def->run) {
