@@ -31,7 +31,7 @@ struct JournalEntry {
 // runs. Capacity 0 records nothing (every entry counts as dropped).
 class Journal {
  public:
-  static constexpr std::size_t kDefaultCapacity = 20000;
+  static constexpr std::size_t kDefaultCapacity = 4096;
   using EntryList = std::deque<JournalEntry>;
 
   // Appends and returns the entry's sequence number: entries are numbered
