@@ -49,17 +49,12 @@ void appendDecimal(std::wstring& text, std::int32_t v) {
 }
 
 void appendBlobEntry(std::wstring& text, const BlobRecord& blob) {
-  appendDecimal(text, blob.index);
-  text.push_back(L',');
-  appendDecimal(text, blob.centreX);
-  text.push_back(L',');
-  appendDecimal(text, blob.centreY);
-  text.push_back(L',');
-  appendDecimal(text, blob.width);
-  text.push_back(L',');
-  appendDecimal(text, blob.height);
-  text.push_back(L',');
-  appendDecimal(text, blob.elevation);
+  const std::int32_t fields[] = {blob.index, blob.centreX, blob.centreY,
+                                 blob.width, blob.height,  blob.elevation};
+  for (const std::int32_t& field : fields) {
+    if (&field != fields) text.push_back(L',');
+    appendDecimal(text, field);
+  }
   text.push_back(L'#');
 }
 

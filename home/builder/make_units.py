@@ -289,51 +289,52 @@ def units_of(style_name, style):
 
 # ---- styles ------------------------------------------------------------------
 
-def materials(prefix):
-    return {k: prefix + '_' + k for k in ('wall', 'trim', 'plaster', 'glass', 'frame', 'door', 'roof')}
+MATERIAL_KEYS = ('wall', 'trim', 'plaster', 'glass', 'frame', 'door', 'roof')
+
+
+def make_style(prefix, colours, floorwindow, groundwindow, door, transoms, plinths, cornice):
+    """One style: `colours` in MATERIAL_KEYS order; window and door openings
+    as (a0, a1, b0, b1); the wall band of a storey runs from its plinth
+    (floor, ground; 0 for none) up to the cornice, trim below and above."""
+    mat = {k: prefix + '_' + k for k in MATERIAL_KEYS}
+
+    def bands(plinth):
+        wall = [(plinth, cornice, mat['wall']), (cornice, STOREY, mat['trim'])]
+        return ([(0.0, plinth, mat['trim'])] if plinth else []) + wall
+
+    return {
+        'mat': mat,
+        'colours': dict(zip(MATERIAL_KEYS, colours)),
+        'floorwindow': floorwindow,
+        'groundwindow': groundwindow,
+        'door': door,
+        'mullions': lambda a0, a1: [(a0 + a1) / 2],
+        'transoms': transoms,
+        'floorbands': bands(plinths[0]),
+        'groundbands': bands(plinths[1]),
+    }
 
 
 STYLES = {
-    'brick': {
-        'mat': materials('brick'),
-        'colours': {'wall': (0.55, 0.22, 0.15), 'trim': (0.78, 0.74, 0.66),
-                    'plaster': (0.90, 0.88, 0.82), 'glass': (0.45, 0.60, 0.70),
-                    'frame': (0.95, 0.95, 0.93), 'door': (0.36, 0.22, 0.12),
-                    'roof': (0.30, 0.30, 0.32)},
-        'floorwindow': (-2.25, 2.25, 4.0, 11.0),
-        'groundwindow': (-3.25, 3.25, 2.5, 11.0),
-        'door': (-2.5, 2.5, 0.0, 10.0),
-        'mullions': lambda a0, a1: [(a0 + a1) / 2],
-        'transoms': lambda b0, b1: [b1 - 2.0],
-        'floorbands': None,
-        'groundbands': None,
-    },
-    'glass': {
-        'mat': materials('glass'),
-        'colours': {'wall': (0.40, 0.44, 0.48), 'trim': (0.78, 0.80, 0.82),
-                    'plaster': (0.92, 0.92, 0.92), 'glass': (0.55, 0.74, 0.82),
-                    'frame': (0.60, 0.62, 0.65), 'door': (0.15, 0.16, 0.18),
-                    'roof': (0.45, 0.45, 0.44)},
-        'floorwindow': (-6.0, 6.0, 1.2, 12.8),
-        'groundwindow': (-6.0, 6.0, 0.8, 12.8),
-        'door': (-3.0, 3.0, 0.0, 10.5),
-        'mullions': lambda a0, a1: [(a0 + a1) / 2],
-        'transoms': lambda b0, b1: [b0 + 0.9],
-        'floorbands': None,
-        'groundbands': None,
-    },
+    'brick': make_style(
+        'brick',
+        [(0.55, 0.22, 0.15), (0.78, 0.74, 0.66), (0.90, 0.88, 0.82), (0.45, 0.60, 0.70),
+         (0.95, 0.95, 0.93), (0.36, 0.22, 0.12), (0.30, 0.30, 0.32)],
+        floorwindow=(-2.25, 2.25, 4.0, 11.0),
+        groundwindow=(-3.25, 3.25, 2.5, 11.0),
+        door=(-2.5, 2.5, 0.0, 10.0),
+        transoms=lambda b0, b1: [b1 - 2.0],
+        plinths=(0.0, 1.2), cornice=13.3),
+    'glass': make_style(
+        'glass',
+        [(0.40, 0.44, 0.48), (0.78, 0.80, 0.82), (0.92, 0.92, 0.92), (0.55, 0.74, 0.82),
+         (0.60, 0.62, 0.65), (0.15, 0.16, 0.18), (0.45, 0.45, 0.44)],
+        floorwindow=(-6.0, 6.0, 1.2, 12.8),
+        groundwindow=(-6.0, 6.0, 0.8, 12.8),
+        door=(-3.0, 3.0, 0.0, 10.5),
+        transoms=lambda b0, b1: [b0 + 0.9],
+        plinths=(1.2, 0.8), cornice=12.8),
 }
-for _name, _style in STYLES.items():
-    _m = _style['mat']
-    if _name == 'brick':
-        _style['floorbands'] = [(0.0, 13.3, _m['wall']), (13.3, STOREY, _m['trim'])]
-        _style['groundbands'] = [(0.0, 1.2, _m['trim']), (1.2, 13.3, _m['wall']),
-                                 (13.3, STOREY, _m['trim'])]
-    else:
-        _style['floorbands'] = [(0.0, 1.2, _m['trim']), (1.2, 12.8, _m['wall']),
-                                (12.8, STOREY, _m['trim'])]
-        _style['groundbands'] = [(0.0, 0.8, _m['trim']), (0.8, 12.8, _m['wall']),
-                                 (12.8, STOREY, _m['trim'])]
 
 
 # ---- output --------------------------------------------------------------------
@@ -375,7 +376,7 @@ def write_obj(path, unit, mtl):
 
 def write_mtl(path, style_name, style):
     lines = ['# materials of the "%s" units style (made by make_units.py)' % style_name]
-    for key in ('wall', 'trim', 'plaster', 'glass', 'frame', 'door', 'roof'):
+    for key in MATERIAL_KEYS:
         r, g, b = style['colours'][key]
         lines += ['', 'newmtl %s' % style['mat'][key], 'Ka 0 0 0',
                   'Kd %s %s %s' % (fmt(r), fmt(g), fmt(b)),

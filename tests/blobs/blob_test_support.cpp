@@ -1,7 +1,5 @@
 #include "blob_test_support.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,8 +14,8 @@
 #include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 
-#include "bmp_writer.h"
 #include "plugin_loader.h"
+#include "rgb_bmp.h"
 #include "runtime.h"
 
 namespace blobtest {
@@ -58,13 +56,7 @@ Picture FromRows(const std::vector<std::string>& topFirst) {
 }
 
 void WriteBmp(const Picture& p, const std::string& path) {
-  std::vector<std::uint8_t> bgr(p.rgb.size());
-  for (std::size_t i = 0; i < bgr.size(); i += 3) {
-    bgr[i] = p.rgb[i + 2];
-    bgr[i + 1] = p.rgb[i + 1];
-    bgr[i + 2] = p.rgb[i];
-  }
-  const findspots::BmpWriteResult r = findspots::writeBMP(bgr.data(), p.width, p.height, 24, path.c_str());
+  const findspots::BmpWriteResult r = WriteRgbBmp(p.rgb, p.width, p.height, path);
   if (!r.ok) throw std::runtime_error("cannot write test image " + path + ": " + r.reason);
 }
 
@@ -89,20 +81,6 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 }
 
 bool FileExists(const std::string& path) { return fs::exists(path); }
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (fs::temp_directory_path() / "findspots-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a scratch folder");
-  path_ = pattern;
-  previous_ = fs::current_path().string();
-  fs::current_path(path_);
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ec;
-  fs::current_path(previous_, ec);
-  fs::remove_all(path_, ec);
-}
 
 namespace {
 

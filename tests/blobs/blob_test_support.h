@@ -10,6 +10,8 @@
 
 #include <xsi_plugin.h>
 
+#include "temp_dir.h"
+
 namespace blobtest {
 
 // An 8-bit RGB picture addressed like the host's images: (0, 0) is the
@@ -46,18 +48,16 @@ bool FileExists(const std::string& path);
 // "blobs.bmp" lands there. The previous working folder comes back after.
 class ScratchDir {
  public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
   const std::string& Path() const { return path_; }
   // Path + "/" (the form IMAGESPATH takes).
   std::string Prefix() const { return path_ + "/"; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
-  std::string path_;
-  std::string previous_;
+  // Members go in reverse: the working folder is restored before removal.
+  testsupport::TempDir dir_{"findspots"};
+  testsupport::WorkingDir cwd_{dir_.path()};
+  std::string path_ = dir_.path().string();
 };
 
 // Loads <build>/plugins/findSpots.so once per process; the scene is reset.

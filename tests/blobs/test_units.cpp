@@ -332,21 +332,21 @@ TEST(BmpEncoder, HeaderFieldsOfATwoByTwoRaster) {
   ASSERT_EQ(b.size(), 70u);
   EXPECT_EQ(b[0], 'B');
   EXPECT_EQ(b[1], 'M');
-  EXPECT_EQ(le32(b, 2), 70u);
-  EXPECT_EQ(le16(b, 6), 0);
-  EXPECT_EQ(le16(b, 8), 0);
-  EXPECT_EQ(le32(b, 10), 54u);
-  EXPECT_EQ(le32(b, 14), 40u);
-  EXPECT_EQ(le32(b, 18), 2u);
-  EXPECT_EQ(le32(b, 22), 2u);
-  EXPECT_EQ(le16(b, 26), 1);
-  EXPECT_EQ(le16(b, 28), 24);
-  EXPECT_EQ(le32(b, 30), 0u);
-  EXPECT_EQ(le32(b, 34), 16u);
-  EXPECT_EQ(le32(b, 38), 0u);
-  EXPECT_EQ(le32(b, 42), 0u);
-  EXPECT_EQ(le32(b, 46), 64u);
-  EXPECT_EQ(le32(b, 50), 0u);
+  struct Field {
+    std::size_t at, bytes;
+    std::uint32_t value;
+    const char* name;
+  };
+  const Field fields[] = {
+      {2, 4, 70, "file size"},    {6, 2, 0, "reserved"},       {8, 2, 0, "reserved"},
+      {10, 4, 54, "data offset"}, {14, 4, 40, "info size"},    {18, 4, 2, "width"},
+      {22, 4, 2, "height"},       {26, 2, 1, "planes"},        {28, 2, 24, "bits per pixel"},
+      {30, 4, 0, "compression"},  {34, 4, 16, "data size"},    {38, 4, 0, "x resolution"},
+      {42, 4, 0, "y resolution"}, {46, 4, 64, "colours used"}, {50, 4, 0, "important"}};
+  for (const Field& f : fields) {
+    const std::uint32_t got = f.bytes == 2 ? le16(b, f.at) : le32(b, f.at);
+    EXPECT_EQ(got, f.value) << f.name << " at byte " << f.at;
+  }
 }
 
 TEST(BmpEncoder, RowsArePaddedToFourBytesInRasterOrder) {

@@ -51,6 +51,34 @@ class BuildingTest : public ::testing::Test {
   }
 };
 
+using testsupport::TempDir;
+
+// A home folder of the test's own, so single units files can be missing,
+// broken or stored under other names: FillUnits puts the test's files into
+// its builder/objs folder. The units folder is fixed when the command is
+// defined, so the plug-in is loaded afresh for this home, and unloaded again
+// (back to the repository's home) after the test.
+class OwnHomeTest : public BuildingTest {
+ protected:
+  virtual void FillUnits(const fs::path& objs) = 0;
+  fs::path Objs() const { return home_.path() / "builder" / "objs"; }
+
+  void SetUp() override {
+    BuildingTest::SetUp();
+    fs::create_directories(Objs());
+    FillUnits(Objs());
+    UnloadPlugin();
+    host::Runtime::Get().SetHomePath(home_.path().string());
+    LoadPlugin();
+    host::Runtime::Get().ResetScene();
+  }
+  void TearDown() override {
+    UnloadPlugin();
+    host::Runtime::Get().SetHomePath(kRepoHome);
+  }
+  TempDir home_;
+};
+
 struct Run {
   XSI::CStatus status;
   XSI::CValue out;
@@ -237,7 +265,5 @@ inline void AddUserObject(const wchar_t* name) {
   ASSERT_NE(obj, nullptr);
   obj->xf.pos[0] = 3.0;  // somewhere the run would move it from
 }
-
-using testsupport::TempDir;
 
 }  // namespace bt

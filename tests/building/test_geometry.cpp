@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "building_test_util.h"
+#include "glb_file.h"
 #include "mesh_ops.h"
 
 namespace {
@@ -189,10 +190,7 @@ TEST(BuildingThroughScenehost, SavedGlbHoldsOneCentredBuildingOfAllUnitTriangles
   std::string output;
   ASSERT_EQ(RunScenehost("--save " + glb + " RaiseTower Tower 3 5 4 brick A 1", output), 0)
       << output;
-  tinygltf::TinyGLTF loader;
-  tinygltf::Model model;
-  std::string err, warn;
-  ASSERT_TRUE(loader.LoadBinaryFromFile(&model, &err, &warn, glb)) << err;
+  const tinygltf::Model model = testsupport::ReadGlb(glb);
   ASSERT_EQ(model.nodes.size(), 1u);
   EXPECT_EQ(model.nodes[0].name, "Tower");
   ASSERT_EQ(model.meshes.size(), 1u);

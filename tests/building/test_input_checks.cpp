@@ -91,21 +91,16 @@ TEST_F(BuildingTest, WholeNumbersWrittenAsRealsOrTextBuildAsTheInt) {
 
 TEST_F(BuildingTest, BuildingsOverTheUnitLimitAreRefusedAtOnceWithEstimateAndLimit) {
   // These once grew the host's memory without end while it listed names.
-  ExpectRefusedUpFront({L"T", L"99999999999", 1, 1},
-                       "building 'T' is too big: 99999999999 storey(s) and a roof, 5 units "
-                       "each, make 500000000000 units; the limit is 50000 units");
-  ExpectRefusedUpFront({L"T", 99999999999.0, 1, 1},
-                       "building 'T' is too big: 99999999999 storey(s) and a roof, 5 units "
-                       "each, make 500000000000 units; the limit is 50000 units");
-  ExpectRefusedUpFront({L"T", 1, 2147483647, 1},
-                       "building 'T' is too big: 1 storey(s) and a roof, 4294967297 units each, "
-                       "make 8589934594 units; the limit is 50000 units");
-  ExpectRefusedUpFront({L"T", 100000, 1, 1},
-                       "building 'T' is too big: 100000 storey(s) and a roof, 5 units each, make "
-                       "500005 units; the limit is 50000 units");
-  ExpectRefusedUpFront({L"T", 1, 1, 1e300},
-                       "building 'T' is too big: 1 storey(s) and a roof, 2e+300 units each, make "
-                       "4e+300 units; the limit is 50000 units");
+  auto tooBig = [](const std::string& storeys, const std::string& perStorey,
+                   const std::string& total) {
+    return "building 'T' is too big: " + storeys + " storey(s) and a roof, " + perStorey +
+           " units each, make " + total + " units; the limit is 50000 units";
+  };
+  ExpectRefusedUpFront({L"T", L"99999999999", 1, 1}, tooBig("99999999999", "5", "500000000000"));
+  ExpectRefusedUpFront({L"T", 99999999999.0, 1, 1}, tooBig("99999999999", "5", "500000000000"));
+  ExpectRefusedUpFront({L"T", 1, 2147483647, 1}, tooBig("1", "4294967297", "8589934594"));
+  ExpectRefusedUpFront({L"T", 100000, 1, 1}, tooBig("100000", "5", "500005"));
+  ExpectRefusedUpFront({L"T", 1, 1, 1e300}, tooBig("1", "2e+300", "4e+300"));
 }
 
 TEST(BuildingLimits, TheUnitLimitIsInclusive) {
@@ -230,12 +225,9 @@ TEST_F(BuildingTest, ManyClashesAreListedUpToTwentyAndCounted) {
 
 // A home whose unit files import under other names than the run asked for:
 // a style holding a lone surrogate reaches the file system as U+FFFD.
-class MisnamedLibrary : public BuildingTest {
+class MisnamedLibrary : public bt::OwnHomeTest {
  protected:
-  void SetUp() override {
-    BuildingTest::SetUp();
-    const bt::fs::path objs = home_.path() / "builder" / "objs";
-    bt::fs::create_directories(objs);
+  void FillUnits(const bt::fs::path& objs) override {
     for (const char* kind : {"angle", "angleroof", "floor", "floor|close", "ground",
                              "ground|close", "ground|door", "roof"}) {
       std::string k = kind;
@@ -245,16 +237,7 @@ class MisnamedLibrary : public BuildingTest {
       bt::fs::copy_file(bt::kRepoHome + "/builder/objs/p1900_" + prefix + "brick" + suffix + ".obj",
                         objs / ("p1900_" + prefix + "\xEF\xBF\xBD" + suffix + ".obj"));
     }
-    bt::UnloadPlugin();
-    host::Runtime::Get().SetHomePath(home_.path().string());
-    bt::LoadPlugin();
-    host::Runtime::Get().ResetScene();
   }
-  void TearDown() override {
-    bt::UnloadPlugin();
-    host::Runtime::Get().SetHomePath(bt::kRepoHome);
-  }
-  bt::TempDir home_;
 };
 
 TEST_F(MisnamedLibrary, TemplatesImportedUnderAnotherNameAreDeletedAgain) {

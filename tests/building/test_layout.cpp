@@ -25,6 +25,16 @@ const std::string kAngle = "p1900_anglebrick", kGround = "p1900_groundbrick",
                   kDoor = "p1900_groundbrickdoor", kFloor = "p1900_floorbrick",
                   kRoof = "p1900_roofbrick", kRoofCorner = "p1900_angleroofbrick";
 
+// Every ring of a 3 x 2 building, in walk order: side 0 from the entrance
+// slot (`first`) to its corner, then sides -90, -180 and -270, with `edge`
+// units along the sides and `corner` units at the corners.
+std::vector<Cell> RingOfThreeByTwo(const std::string& first, const std::string& edge,
+                                   const std::string& corner) {
+  return {{first, 0, 1, 0},      {edge, 0, 2, 0},      {corner, 0, 3, 0},  {edge, -90, 3, 1},
+          {corner, -90, 3, 2},   {edge, -180, 2, 2},   {edge, -180, 1, 2}, {corner, -180, 0, 2},
+          {edge, -270, 0, 1},    {corner, -270, 0, 0}};
+}
+
 TEST_F(BuildingTest, ImportsTheEightTemplatesInOrderBeforeBuilding) {
   ASSERT_TRUE(bt::RaiseTower(L"T", 2, 2, 2).status.Succeeded());
   auto commands = bt::Commands();
@@ -52,12 +62,7 @@ TEST_F(BuildingTest, ImportsTheEightTemplatesInOrderBeforeBuilding) {
 
 TEST_F(BuildingTest, GroundStoreyThreeByTwoWalksTheFootprintInOrder) {
   ASSERT_TRUE(bt::RaiseTower(L"X", 1, 3, 2, L"brick", L"A", 1).status.Succeeded());
-  const std::vector<Cell> expected = {
-      {kDoor, 0, 1, 0},       {kGround, 0, 2, 0},     {kAngle, 0, 3, 0},
-      {kGround, -90, 3, 1},   {kAngle, -90, 3, 2},    {kGround, -180, 2, 2},
-      {kGround, -180, 1, 2},  {kAngle, -180, 0, 2},   {kGround, -270, 0, 1},
-      {kAngle, -270, 0, 0}};
-  EXPECT_EQ(Cells(bt::PlacementsInto("Xground")), expected);
+  EXPECT_EQ(Cells(bt::PlacementsInto("Xground")), RingOfThreeByTwo(kDoor, kGround, kAngle));
   // Seed piece: a corner copy named Xground, turned -270 as a double.
   auto seed = bt::WritesOn(L"p1900_anglebrick1");
   ASSERT_FALSE(seed.empty());
@@ -215,11 +220,7 @@ TEST_F(BuildingTest, WidthOnePlacesCornersOnlyOnItsSidesAndNoEntrance) {
 
 TEST_F(BuildingTest, UpperStoreysAreNamedLiftedAndMergedInOrder) {
   ASSERT_TRUE(bt::RaiseTower(L"X", 3, 3, 2).status.Succeeded());
-  const std::vector<Cell> ring = {
-      {kFloor, 0, 1, 0},      {kFloor, 0, 2, 0},    {kAngle, 0, 3, 0},
-      {kFloor, -90, 3, 1},    {kAngle, -90, 3, 2},  {kFloor, -180, 2, 2},
-      {kFloor, -180, 1, 2},   {kAngle, -180, 0, 2}, {kFloor, -270, 0, 1},
-      {kAngle, -270, 0, 0}};
+  const std::vector<Cell> ring = RingOfThreeByTwo(kFloor, kFloor, kAngle);
   EXPECT_EQ(Cells(bt::PlacementsInto("Xfloor1")), ring);
   EXPECT_EQ(Cells(bt::PlacementsInto("Xfloor2")), ring);
   EXPECT_EQ(bt::WritesOn(L"Xfloor1"),
@@ -255,12 +256,7 @@ TEST_F(BuildingTest, OneStoreyBuildsNoUpperStoreyAndLiftsTheRoofOneStorey) {
 
 TEST_F(BuildingTest, RoofRingUsesRoofUnitsAndIsNamedAfterTheBuildingAtTheEnd) {
   ASSERT_TRUE(bt::RaiseTower(L"X", 4, 3, 2).status.Succeeded());
-  const std::vector<Cell> expected = {
-      {kRoof, 0, 1, 0},           {kRoof, 0, 2, 0},          {kRoofCorner, 0, 3, 0},
-      {kRoof, -90, 3, 1},         {kRoofCorner, -90, 3, 2},  {kRoof, -180, 2, 2},
-      {kRoof, -180, 1, 2},        {kRoofCorner, -180, 0, 2}, {kRoof, -270, 0, 1},
-      {kRoofCorner, -270, 0, 0}};
-  EXPECT_EQ(Cells(bt::PlacementsInto("Xroof")), expected);
+  EXPECT_EQ(Cells(bt::PlacementsInto("Xroof")), RingOfThreeByTwo(kRoof, kRoof, kRoofCorner));
   EXPECT_EQ(bt::WritesOn(L"Xroof"),
             (std::vector<std::string>{"roty=-270", "posx=0", "posy=56", "posz=0"}));
   // The ground storey is put at the origin last of its own steps; the

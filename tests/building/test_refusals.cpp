@@ -126,12 +126,9 @@ TEST_F(BuildingTest, UnknownStyleNamesEveryMissingFileAndLeavesTheSceneAsItWas) 
 }
 
 // A home folder of our own, so single files can be missing or broken.
-class PartialLibrary : public BuildingTest {
+class PartialLibrary : public bt::OwnHomeTest {
  protected:
-  void SetUp() override {
-    BuildingTest::SetUp();
-    const bt::fs::path objs = home_.path() / "builder" / "objs";
-    bt::fs::create_directories(objs);
+  void FillUnits(const bt::fs::path& objs) override {
     for (const auto& entry : bt::fs::directory_iterator(bt::kRepoHome + "/builder/objs")) {
       const std::string name = entry.path().filename().string();
       if (name.find("brick") != std::string::npos)
@@ -140,17 +137,7 @@ class PartialLibrary : public BuildingTest {
     bt::fs::remove(objs / "p1900_groundbrickdoor.obj");
     // Faces that point at vertices the file does not have.
     std::ofstream(objs / "p1900_roofbrick.obj", std::ios::trunc) << "v 0 0 0\nf 1 2 3\n";
-    // The units folder is fixed when the command is defined: load afresh.
-    bt::UnloadPlugin();
-    host::Runtime::Get().SetHomePath(home_.path().string());
-    bt::LoadPlugin();
-    host::Runtime::Get().ResetScene();
   }
-  void TearDown() override {
-    bt::UnloadPlugin();
-    host::Runtime::Get().SetHomePath(bt::kRepoHome);
-  }
-  bt::TempDir home_;
 };
 
 TEST_F(PartialLibrary, MissingAndBrokenFilesAreNamedAndImportedTemplatesDeleted) {
@@ -176,9 +163,8 @@ TEST_F(PartialLibrary, MissingAndBrokenFilesAreNamedAndImportedTemplatesDeleted)
 
 TEST_F(PartialLibrary, TheCompleteStyleStillBuildsFromThisHome) {
   // Restore the two files; the same home then builds.
-  const bt::fs::path objs = home_.path() / "builder" / "objs";
   for (const char* f : {"p1900_groundbrickdoor.obj", "p1900_roofbrick.obj"})
-    bt::fs::copy_file(bt::kRepoHome + "/builder/objs/" + f, objs / f,
+    bt::fs::copy_file(bt::kRepoHome + "/builder/objs/" + f, Objs() / f,
                       bt::fs::copy_options::overwrite_existing);
   bt::Run r = bt::RaiseTower(L"T", 2, 3, 3);
   ASSERT_TRUE(r.status.Succeeded());

@@ -39,6 +39,7 @@
 #include "driver.h"
 #include "plugin_loader.h"
 #include "runtime.h"
+#include "../blobs/rgb_bmp.h"
 
 namespace {
 
@@ -77,13 +78,7 @@ Picture MakePicture(int width, int height, std::uint32_t seed) {
 }
 
 void WritePicture(const Picture& p, const std::string& path) {
-  std::vector<std::uint8_t> bgr(p.rgb.size());
-  for (std::size_t i = 0; i < bgr.size(); i += 3) {
-    bgr[i] = p.rgb[i + 2];
-    bgr[i + 1] = p.rgb[i + 1];
-    bgr[i + 2] = p.rgb[i];
-  }
-  if (!findspots::writeBMP(bgr.data(), p.width, p.height, 24, path.c_str()).ok) Fail("cannot write " + path);
+  if (!blobtest::WriteRgbBmp(p.rgb, p.width, p.height, path).ok) Fail("cannot write " + path);
 }
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {

@@ -12,13 +12,20 @@
 #include <string>
 #include <tuple>
 
+#include "file_contents.h"
+#include "format_test_util.h"
 #include "formats.h"
+#include "glb_file.h"
 #include "mesh_ops.h"
 
 namespace host {
 namespace {
 
 namespace fs = std::filesystem;
+using testmesh::PlainTriangle;
+using testmesh::ReadFails;
+using testsupport::ReadGlb;
+using testsupport::Slurp;
 
 std::string Fixture(const char* name) {
   return std::string(XSI_SOURCE_DIR) + "/tests/host/fixtures/" + name;
@@ -34,13 +41,6 @@ fs::path TempDir() {
   return dir;
 }
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 Mesh Read(const std::string& path) {
   Mesh m;
   std::string error;
@@ -48,17 +48,6 @@ Mesh Read(const std::string& path) {
   return m;
 }
 
-// Reading fails, names the file and leaves the target mesh alone.
-std::string ReadFails(const std::string& path) {
-  Mesh m;
-  m.positions = {{7, 7, 7}};
-  std::string error;
-  EXPECT_FALSE(ReadObj(path, m, error));
-  EXPECT_EQ(m.positions.size(), 1u);
-  EXPECT_EQ(m.FaceCount(), 0u);
-  EXPECT_EQ(error.rfind("cannot read OBJ file '" + path + "': ", 0), 0u) << error;
-  return error;
-}
 
 std::size_t Corners(const Mesh& m, std::size_t face) { return m.faceStart[face + 1] - m.faceStart[face]; }
 
@@ -148,7 +137,7 @@ TEST(ReadObj, PolygonWithHundredsOfCornersIsReadWhole) {
 // ---- export ----------------------------------------------------------------
 
 // A cube with per-corner normals and UVs (a seam on every edge) and two
-// materials, and a plain triangle.
+// materials.
 Mesh TexturedCube() {
   Mesh m;
   for (int i = 0; i < 8; ++i) {
@@ -173,20 +162,9 @@ Mesh TexturedCube() {
   return m;
 }
 
-Mesh PlainTriangle() {
-  Mesh m;
-  m.positions = {{0, 0, 0}, {2, 0, 0}, {0, 2, 0}};
-  m.cornerVertex = {0, 1, 2};
-  m.faceStart = {0, 3};
-  m.faceMaterial = {0};
-  m.materials.resize(1);
-  m.materials[0].name = "brick";
-  return m;
-}
-
 struct Scene2 {
   Mesh cube = TexturedCube();
-  Mesh tri = PlainTriangle();
+  Mesh tri = PlainTriangle(2);
   std::vector<ExportItem> items;
   Scene2() {
     ExportItem a;
@@ -205,16 +183,24 @@ struct Scene2 {
   }
 };
 
+// Saves the scene with `write` (WriteObj or WriteGlb) as `name` in the
+// test's fresh folder, expecting success and no temporary file left behind;
+// returns the file's path.
+using Writer = bool (*)(const std::string&, const std::vector<ExportItem>&, std::string&);
+std::string SaveScene(const Scene2& s, const std::string& name, Writer write) {
+  const std::string path = (TempDir() / name).string();
+  std::string error;
+  EXPECT_TRUE(write(path, s.items, error)) << error;
+  EXPECT_FALSE(fs::exists(path + ".saving"));
+  return path;
+}
+
 void ExpectSameFloat(float got, float want) { EXPECT_NEAR(got, want, 1e-4f * (1 + std::fabs(want))); }
 
 TEST(WriteObj, RoundTripKeepsPolygonsPositionsAndMaterials) {
   const Scene2 s;
-  const fs::path dir = TempDir();
-  const std::string path = (dir / "scene.obj").string();
-  std::string error;
-  ASSERT_TRUE(WriteObj(path, s.items, error)) << error;
-  EXPECT_TRUE(fs::exists(dir / "scene.mtl"));
-  EXPECT_FALSE(fs::exists(path + ".saving"));
+  const std::string path = SaveScene(s, "scene.obj", WriteObj);
+  EXPECT_TRUE(fs::exists(fs::path(path).replace_extension(".mtl")));
 
   const Mesh back = Read(path);
   ASSERT_EQ(back.FaceCount(), s.cube.FaceCount() + s.tri.FaceCount());
@@ -285,16 +271,9 @@ std::vector<std::tuple<float, float, float>> Sorted(const std::vector<Vec3>& ps)
 
 TEST(WriteGlb, RoundTripKeepsNodesTrianglesAndWorldPositions) {
   const Scene2 s;
-  const fs::path dir = TempDir();
-  const std::string path = (dir / "scene.glb").string();
-  std::string error;
-  ASSERT_TRUE(WriteGlb(path, s.items, error)) << error;
-  EXPECT_FALSE(fs::exists(path + ".saving"));
+  const std::string path = SaveScene(s, "scene.glb", WriteGlb);
 
-  tinygltf::TinyGLTF loader;
-  tinygltf::Model model;
-  std::string err, warn;
-  ASSERT_TRUE(loader.LoadBinaryFromFile(&model, &err, &warn, path)) << err;
+  const tinygltf::Model model = ReadGlb(path);
   ASSERT_EQ(model.nodes.size(), 2u);
   EXPECT_EQ(model.nodes[0].name, "unit one");
   ASSERT_EQ(model.scenes.size(), 1u);
@@ -346,7 +325,7 @@ TEST(Save, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(Slurp(obj), "old contents");
 
   // A broken mesh is refused before anything is written.
-  Mesh broken = PlainTriangle();
+  Mesh broken = PlainTriangle(2);
   broken.cornerVertex[2] = 42;
   std::vector<ExportItem> bad = s.items;
   bad[1].mesh = &broken;
@@ -422,10 +401,7 @@ TEST(Save, EmptySceneWritesValidFiles) {
   const fs::path dir = TempDir();
   std::string error;
   ASSERT_TRUE(WriteGlb((dir / "empty.glb").string(), {}, error)) << error;
-  tinygltf::TinyGLTF loader;
-  tinygltf::Model model;
-  std::string err, warn;
-  EXPECT_TRUE(loader.LoadBinaryFromFile(&model, &err, &warn, (dir / "empty.glb").string())) << err;
+  const tinygltf::Model model = ReadGlb((dir / "empty.glb").string());
   EXPECT_TRUE(model.nodes.empty());
   ASSERT_TRUE(WriteObj((dir / "empty.obj").string(), {}, error)) << error;
   EXPECT_TRUE(fs::exists(dir / "empty.mtl"));

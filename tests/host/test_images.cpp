@@ -184,17 +184,11 @@ TEST(ImageBounds, ShortBufferIsRefusedNotRead) {
 
 // ---- load errors -----------------------------------------------------------
 
+// A fresh folder per test, removed after it.
 class ScratchDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("xsi_test_images_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::filesystem::path dir_;
+  testsupport::TempDir tmp_{"xsi_test_images"};
+  const std::filesystem::path dir_ = tmp_.path();
 };
 
 TEST(ImageErrors, MissingFileIsNamed) {

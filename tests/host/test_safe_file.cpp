@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "file_contents.h"
+#include "format_test_util.h"
 #include "formats.h"
 #include "safe_file.h"
 #include "temp_dir.h"
@@ -20,14 +22,9 @@ namespace host {
 namespace {
 
 namespace fs = std::filesystem;
+using testmesh::ReadFails;
+using testsupport::Slurp;
 using testsupport::TempDir;
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 unsigned ModeOf(const fs::path& p) {
   struct stat st;
@@ -38,13 +35,7 @@ unsigned ModeOf(const fs::path& p) {
 struct OneTriangle {
   Mesh mesh;
   std::vector<ExportItem> items;
-  OneTriangle() {
-    mesh.positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    mesh.cornerVertex = {0, 1, 2};
-    mesh.faceStart = {0, 3};
-    mesh.faceMaterial = {0};
-    mesh.materials.resize(1);
-    mesh.materials[0].name = "brick";
+  OneTriangle() : mesh(testmesh::PlainTriangle(1)) {
     ExportItem item;
     item.name = "tri";
     item.mesh = &mesh;
@@ -208,15 +199,6 @@ TEST(SafeSave, WriterDiscardsAnUncommittedFile) {
 }
 
 // ---- reading ---------------------------------------------------------------
-
-std::string ReadFails(const std::string& path) {
-  Mesh m;
-  m.positions = {{7, 7, 7}};
-  std::string error;
-  EXPECT_FALSE(ReadObj(path, m, error));
-  EXPECT_EQ(m.positions.size(), 1u);
-  return error;
-}
 
 TEST(SafeRead, OnlyRegularFilesOfBoundedSizeAreRead) {
   const TempDir dir;

@@ -1,5 +1,6 @@
 // TempDir: a fresh folder under the system's temporary directory, removed
-// with everything in it when the object goes.
+// with everything in it when the object goes. WorkingDir: the process works
+// in a given folder while the object lives.
 #pragma once
 
 #include <stdlib.h>
@@ -36,6 +37,24 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Makes `dir` the working folder; the previous one comes back when the
+// object goes (for code that writes next to itself, e.g. "blobs.bmp").
+class WorkingDir {
+ public:
+  explicit WorkingDir(const std::filesystem::path& dir) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~WorkingDir() {
+    std::error_code ec;
+    std::filesystem::current_path(previous_, ec);
+  }
+  WorkingDir(const WorkingDir&) = delete;
+  WorkingDir& operator=(const WorkingDir&) = delete;
+
+ private:
+  std::filesystem::path previous_;
 };
 
 }  // namespace testsupport

@@ -1,6 +1,9 @@
 #include "export_item.h"
 
 #include <cmath>
+#include <exception>
+
+#include "safe_file.h"
 
 namespace host {
 namespace {
@@ -69,6 +72,25 @@ std::string ExportProblem(const std::vector<ExportItem>& items) {
     }
   }
   return {};
+}
+
+bool RunExport(const std::string& format, const std::string& path,
+               const std::vector<ExportItem>& items,
+               const std::function<bool(std::string& reason)>& write, std::string& error) {
+  const std::string prefix = "cannot write " + format + " file '" + PrintablePath(path) + "': ";
+  try {
+    if (HasNulByte(path)) {
+      error = prefix + "the path has a NUL byte";
+      return false;
+    }
+    std::string reason = ExportProblem(items);
+    if (reason.empty() && write(reason)) return true;
+    error = prefix + reason;
+    return false;
+  } catch (const std::exception& e) {
+    error = prefix + e.what();
+    return false;
+  }
 }
 
 }  // namespace host

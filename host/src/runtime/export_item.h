@@ -2,6 +2,7 @@
 // and the check every writer runs before writing a byte.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,5 +21,13 @@ struct ExportItem {
 // has a broken mesh: a corner refers to a missing vertex"). Writers never
 // write a non-finite number and never substitute one.
 std::string ExportProblem(const std::vector<ExportItem>& items);
+
+// What every writer does around its own work: refuses a path with a NUL byte
+// and items ExportProblem objects to, then runs `write`. Any failure, whether
+// `write` returns false with a reason or throws, becomes
+// "cannot write <format> file '<path>': <reason>" in `error`.
+bool RunExport(const std::string& format, const std::string& path,
+               const std::vector<ExportItem>& items,
+               const std::function<bool(std::string& reason)>& write, std::string& error);
 
 }  // namespace host

@@ -207,24 +207,14 @@ bool GlbBytes(const std::vector<ExportItem>& items, std::string& bytes, std::str
 }  // namespace
 
 bool WriteGlb(const std::string& path, const std::vector<ExportItem>& items, std::string& error) {
-  const std::string prefix = "cannot write glTF file '" + PrintablePath(path) + "': ";
-  try {
-    if (HasNulByte(path)) {
-      error = prefix + "the path has a NUL byte";
-      return false;
-    }
-    std::string reason = ExportProblem(items);
+  auto write = [&](std::string& reason) {
     std::string bytes;
-    if (reason.empty() && GlbBytes(items, bytes, reason)) {
-      if (WriteFileAtomically(path, bytes, reason)) return true;
-      reason = "the file " + reason;
-    }
-    error = prefix + reason;
+    if (!GlbBytes(items, bytes, reason)) return false;
+    if (WriteFileAtomically(path, bytes, reason)) return true;
+    reason = "the file " + reason;
     return false;
-  } catch (const std::exception& e) {
-    error = prefix + e.what();
-    return false;
-  }
+  };
+  return RunExport("glTF", path, items, write, error);
 }
 
 }  // namespace host

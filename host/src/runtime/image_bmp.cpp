@@ -223,12 +223,7 @@ std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::I
   if (channels == 4 && m.alphaMayBeUnused && alphaSeen == 0)
     for (std::size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 255;
 
-  out.width = int(w);
-  out.height = int(rows);
-  out.channels = channels;
-  out.bitsPerChannel = 8;
-  out.pixels8 = std::move(pixels);
-  return {};
+  return Decoded8(out, int(w), int(rows), channels, std::move(pixels));
 }
 
 }  // namespace host::image

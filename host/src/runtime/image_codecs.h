@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image_data.h"
 
@@ -57,5 +58,10 @@ std::string Truncated(std::size_t size, std::uint64_t needed);  // "... of M"
 std::string TruncatedAtLeast(std::size_t size, std::uint64_t needed);  // "... of at least M"
 // Empty when width x height is within the limits; otherwise the reason.
 std::string CheckSize(std::uint64_t width, std::uint64_t height, const ImageLimits& limits);
+
+// Hands a decoded 8-bit picture (rows top to bottom, `channels` samples a
+// pixel) to `out`; returns the empty reason decoders end with.
+std::string Decoded8(XSI::detail::ImageData& out, int width, int height, int channels,
+                     std::vector<std::uint8_t>&& pixels);
 
 }  // namespace host::image

@@ -163,12 +163,7 @@ std::string DecodeJpeg(const std::uint8_t* bytes, std::size_t size, const ImageL
     }
     decoded.swap(rgb);
   }
-  out.width = int(w);
-  out.height = int(h);
-  out.channels = channels;
-  out.bitsPerChannel = 8;
-  out.pixels8 = std::move(decoded);
-  return {};
+  return Decoded8(out, int(w), int(h), channels, std::move(decoded));
 }
 
 }  // namespace host::image

@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "image_codecs.h"
@@ -25,6 +26,16 @@ namespace {
 // No format the host reads needs a longer side; also keeps every size an int.
 constexpr std::uint64_t kMaxSide = std::uint64_t(1) << 24;
 }  // namespace
+
+std::string Decoded8(XSI::detail::ImageData& out, int width, int height, int channels,
+                     std::vector<std::uint8_t>&& pixels) {
+  out.width = width;
+  out.height = height;
+  out.channels = channels;
+  out.bitsPerChannel = 8;
+  out.pixels8 = std::move(pixels);
+  return {};
+}
 
 std::string Truncated(std::size_t size) { return "truncated at byte " + std::to_string(size); }
 

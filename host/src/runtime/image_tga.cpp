@@ -88,12 +88,9 @@ std::string DecodeTga(const std::uint8_t* f, std::size_t size, const ImageLimits
   }
   if (unsigned(w) != t.width || unsigned(h) != t.height || n < 1 || n > 4)
     return "corrupt or unsupported image data (TGA)";
-  out.width = w;
-  out.height = h;
-  out.channels = n;
-  out.bitsPerChannel = 8;
-  out.pixels8.assign(px.get(), px.get() + std::size_t(w) * std::size_t(h) * std::size_t(n));
-  return {};
+  return Decoded8(out, w, h, n,
+                  std::vector<std::uint8_t>(px.get(), px.get() + std::size_t(w) * std::size_t(h) *
+                                                                   std::size_t(n)));
 }
 
 }  // namespace host::image

@@ -98,23 +98,33 @@ struct ObjCounters {
   std::size_t v = 0, vt = 0, vn = 0;
 };
 
-// Finite local data can still overflow once transformed to world space; such
-// an object is refused rather than written with infinities.
+// Writes one "<tag> x y z" line per value, taken to world space by `apply`.
+// Finite local data can still overflow once transformed; such an object is
+// refused (`what` says which data) rather than written with infinities.
+bool AppendWorld(std::string& out, const char* tag, const std::vector<Vec3>& values,
+                 const ExportItem& item, Vec3 (Transform::*apply)(Vec3) const, const char* what,
+                 std::string& problem) {
+  const bool identity = item.xf.IsIdentity();
+  for (const Vec3& v : values) {
+    const Vec3 w = identity ? v : (item.xf.*apply)(v);
+    if (!Finite(w)) {
+      problem = "object '" + item.name + "' has " + what;
+      return false;
+    }
+    AppendVec(out, tag, w);
+  }
+  return true;
+}
+
 bool AppendObjItem(std::string& out, const ExportItem& item, ObjCounters& base,
                    std::string& problem) {
   const Mesh& m = *item.mesh;
-  const bool identity = item.xf.IsIdentity();
   const bool normals = !m.cornerNormal.empty();
   const bool uvs = !m.cornerUV.empty();
   out += "\no " + Token(item.name, "object") + '\n';
-  for (const Vec3& p : m.positions) {
-    const Vec3 w = identity ? p : item.xf.ApplyPoint(p);
-    if (!Finite(w)) {
-      problem = "object '" + item.name + "' has a vertex beyond the float range in world space";
-      return false;
-    }
-    AppendVec(out, "v", w);
-  }
+  if (!AppendWorld(out, "v", m.positions, item, &Transform::ApplyPoint,
+                   "a vertex beyond the float range in world space", problem))
+    return false;
   // One texture coordinate and normal per corner: keeps seams and hard
   // edges exactly as stored.
   for (const Vec2& t : m.cornerUV) {
@@ -124,14 +134,9 @@ bool AppendObjItem(std::string& out, const ExportItem& item, ObjCounters& base,
     Append(out, t.y);
     out += '\n';
   }
-  for (const Vec3& n : m.cornerNormal) {
-    const Vec3 w = identity ? n : item.xf.ApplyNormal(n);
-    if (!Finite(w)) {
-      problem = "object '" + item.name + "' has a normal that cannot be turned to world space";
-      return false;
-    }
-    AppendVec(out, "vn", w);
-  }
+  if (!AppendWorld(out, "vn", m.cornerNormal, item, &Transform::ApplyNormal,
+                   "a normal that cannot be turned to world space", problem))
+    return false;
   std::size_t current = m.materials.size();  // none yet
   for (std::size_t f = 0; f < m.FaceCount(); ++f) {
     if (m.faceMaterial[f] != current) {
@@ -196,20 +201,8 @@ bool WriteBoth(const std::string& path, const std::vector<ExportItem>& items, st
 }  // namespace
 
 bool WriteObj(const std::string& path, const std::vector<ExportItem>& items, std::string& error) {
-  const std::string prefix = "cannot write OBJ file '" + PrintablePath(path) + "': ";
-  try {
-    if (HasNulByte(path)) {
-      error = prefix + "the path has a NUL byte";
-      return false;
-    }
-    std::string reason = ExportProblem(items);
-    if (reason.empty() && WriteBoth(path, items, reason)) return true;
-    error = prefix + reason;
-    return false;
-  } catch (const std::exception& e) {
-    error = prefix + e.what();
-    return false;
-  }
+  return RunExport(
+      "OBJ", path, items, [&](std::string& reason) { return WriteBoth(path, items, reason); }, error);
 }
 
 }  // namespace host

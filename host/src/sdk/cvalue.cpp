@@ -266,17 +266,10 @@ CString CValue::GetAsText() const {
 }
 
 int CValue::GetAsInt() const {
-  switch (type_) {
-    case siInt4: return i_;
-    case siFloat: return ClampToInt(f_);
-    case siDouble: return ClampToInt(d_);
-    case siBool: return b_ ? 1 : 0;
-    case siString: return TextToInt(s_);
-    case siEmpty:
-    case siArray:
-    case siRef: return 0;
-  }
-  return 0;
+  // Text spelling an integer is read as one, exactly at any length; every
+  // other kind is its number cut toward zero (an int comes back unchanged).
+  if (type_ == siString) return TextToInt(s_);
+  return ClampToInt(GetAsDouble());
 }
 
 double CValue::GetAsDouble() const {

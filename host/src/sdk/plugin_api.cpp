@@ -24,6 +24,15 @@ host::RegistrarRecord* RegistrarOf(const CRef& ref) {
   return host::Runtime::Get().FindRegistrar(ref.GetId());
 }
 
+// Changes the record behind a handle with `edit`; a handle to nothing (stale
+// or of another kind) is refused as an invalid argument.
+template <typename Record, typename Edit>
+CStatus EditRecord(Record* record, Edit&& edit) {
+  if (!record) return CStatus::InvalidArgument;
+  edit(*record);
+  return CStatus::OK;
+}
+
 }  // namespace
 
 CRef Context::GetSource() const {
@@ -39,10 +48,7 @@ CValue Context::GetAttribute(const CString& name) const {
 }
 
 CStatus Context::PutAttribute(const CString& name, const CValue& value) {
-  host::ContextRecord* ctx = ContextOf(ref_);
-  if (!ctx) return CStatus::InvalidArgument;
-  ctx->attributes[name] = value;
-  return CStatus::OK;
+  return EditRecord(ContextOf(ref_), [&](host::ContextRecord& c) { c.attributes[name] = value; });
 }
 
 Argument ArgumentArray::Add(const CString& name, const CValue& defaultValue) {
@@ -58,10 +64,7 @@ long ArgumentArray::GetCount() const {
 }
 
 CStatus Command::PutDescription(const CString& text) {
-  host::CommandDef* def = CommandOf(ref_);
-  if (!def) return CStatus::InvalidArgument;
-  def->description = text;
-  return CStatus::OK;
+  return EditRecord(CommandOf(ref_), [&](host::CommandDef& d) { d.description = text; });
 }
 
 CString Command::GetDescription() const {
@@ -70,39 +73,26 @@ CString Command::GetDescription() const {
 }
 
 CStatus Command::EnableReturnValue(bool enable) {
-  host::CommandDef* def = CommandOf(ref_);
-  if (!def) return CStatus::InvalidArgument;
-  def->returnsValue = enable;
-  return CStatus::OK;
+  return EditRecord(CommandOf(ref_), [&](host::CommandDef& d) { d.returnsValue = enable; });
 }
 
 CStatus PluginRegistrar::PutAuthor(const CString& author) {
-  auto* reg = RegistrarOf(ref_);
-  if (!reg) return CStatus::InvalidArgument;
-  reg->author = author;
-  return CStatus::OK;
+  return EditRecord(RegistrarOf(ref_), [&](host::RegistrarRecord& r) { r.author = author; });
 }
 
 CStatus PluginRegistrar::PutEmail(const CString& email) {
-  auto* reg = RegistrarOf(ref_);
-  if (!reg) return CStatus::InvalidArgument;
-  reg->email = email;
-  return CStatus::OK;
+  return EditRecord(RegistrarOf(ref_), [&](host::RegistrarRecord& r) { r.email = email; });
 }
 
 CStatus PluginRegistrar::PutURL(const CString& url) {
-  auto* reg = RegistrarOf(ref_);
-  if (!reg) return CStatus::InvalidArgument;
-  reg->url = url;
-  return CStatus::OK;
+  return EditRecord(RegistrarOf(ref_), [&](host::RegistrarRecord& r) { r.url = url; });
 }
 
 CStatus PluginRegistrar::PutVersion(long major, long minor) {
-  auto* reg = RegistrarOf(ref_);
-  if (!reg) return CStatus::InvalidArgument;
-  reg->versionMajor = major;
-  reg->versionMinor = minor;
-  return CStatus::OK;
+  return EditRecord(RegistrarOf(ref_), [&](host::RegistrarRecord& r) {
+    r.versionMajor = major;
+    r.versionMinor = minor;
+  });
 }
 
 PluginItem PluginRegistrar::RegisterCommand(const CString& name, const CString& scriptName) {
