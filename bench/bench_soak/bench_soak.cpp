@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
 
   std::printf("journal: capacity %zu entries, %llu dropped, %zu held\n", rt.GetJournal().Capacity(),
               static_cast<unsigned long long>(rt.GetJournal().Dropped()), rt.GetJournal().Entries().size());
+  std::printf("scene: %zu objects, %zu image clips\n", rt.GetScene().Count(), rt.Clips().size());
   std::printf("resident memory at start: %ld KiB; peak: %ld KiB\n\n", rssStart, StatusKiB("VmHWM:"));
   std::printf("| series | runs | RSS after 100 runs | RSS at end | end / 100 | ms per run, first 1,000 | last 1,000 | last / first |\n");
   std::printf("|---|---|---|---|---|---|---|---|\n");
