@@ -97,6 +97,13 @@ std::uint64_t LoadedBytes(const std::string& image) {
   return end;
 }
 
+// Loading `path` fails, with exactly one error naming it and the reason.
+void ExpectRefused(PluginManager& pm, const LogCapture& log, const std::string& path,
+                   const std::string& reason) {
+  EXPECT_FALSE(pm.Load(path).Succeeded()) << path;
+  EXPECT_EQ(log.Count("cannot load plug-in '" + path + "': " + reason, kError), 1) << log.All();
+}
+
 }  // namespace
 
 TEST(PluginLoader, RegistersCommandsUnderThePluginsOwnName) {
@@ -202,16 +209,8 @@ TEST(PluginLoader, NonLibraryFileIsRefusedNamingIt) {
   dir.Write("x.so", "not a shared library\n");
   LogCapture log;
   PluginManager pm(Runtime::Get());
-  EXPECT_FALSE(pm.Load(dir.File("x.so")).Succeeded());
-  EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("x.so") +
-                          "': not a shared library (no ELF header)",
-                      kError),
-            1)
-      << log.All();
-  EXPECT_FALSE(pm.Load(dir.File("missing.so")).Succeeded());
-  EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("missing.so") + "': no such file", kError),
-            1)
-      << log.All();
+  ExpectRefused(pm, log, dir.File("x.so"), "not a shared library (no ELF header)");
+  ExpectRefused(pm, log, dir.File("missing.so"), "no such file");
 }
 
 // A library cut short used to fault inside dlopen (SIGBUS) and end the run.
@@ -297,12 +296,7 @@ TEST(PluginLoader, NonRegularFilesAreRefusedWithoutBlocking) {
   fs::create_directory(dir.File("folder.so"));
   LogCapture log;
   PluginManager pm(Runtime::Get());
-  EXPECT_FALSE(pm.Load(dir.File("fifo.so")).Succeeded());
-  EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("fifo.so") +
-                          "': it is a FIFO, not a regular file",
-                      kError),
-            1)
-      << log.All();
+  ExpectRefused(pm, log, dir.File("fifo.so"), "it is a FIFO, not a regular file");
   EXPECT_FALSE(pm.Load(dir.File("folder.so")).Succeeded());
   EXPECT_EQ(
       log.Count("'" + dir.File("folder.so") + "': it is a folder, not a regular file", kError), 1)

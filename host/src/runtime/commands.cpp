@@ -73,6 +73,15 @@ struct Cmd {
     Fail(L"the file path holds a NUL character");
     return false;
   }
+  // The first argument as a path to read: present, free of NULs, not empty.
+  bool PathArg(const CValueArray& args, const wchar_t* usage, const wchar_t* what,
+               std::string& path) const {
+    if (!NeedArgs(args, 1, usage) || !PathIsText(args[0])) return false;
+    path = NormalisePath(ToUtf8(args[0].GetAsText()));
+    if (!path.empty()) return true;
+    Fail(CString(what) + L" is empty");
+    return false;
+  }
   SceneObject* Object(const CValue& nameValue, CStatus& status) const {
     CString objName = nameValue.GetAsText();
     SceneObject* obj = rt.GetScene().Find(objName);
@@ -131,10 +140,8 @@ void Select(Runtime& rt, std::uint64_t id) {
 
 CStatus ObjImport(Runtime& rt, const CValueArray& args, CValue& out) {
   Cmd cmd{rt, L"ObjImport"};
-  if (!cmd.NeedArgs(args, 1, L"a file path")) return CStatus::InvalidArgument;
-  if (!cmd.PathIsText(args[0])) return CStatus::InvalidArgument;
-  std::string path = NormalisePath(ToUtf8(args[0].GetAsText()));
-  if (path.empty()) return cmd.Fail(L"the file path is empty", CStatus::InvalidArgument);
+  std::string path;
+  if (!cmd.PathArg(args, L"a file path", L"the file path", path)) return CStatus::InvalidArgument;
   host::Mesh mesh;
   std::string error;
   std::vector<std::string> warnings;
@@ -428,10 +435,9 @@ CStatus Translate(Runtime& rt, const CValueArray& args, CValue&) {
 // CreateImageClip(path [, clipName]) -> the clip's CRef.
 CStatus CreateImageClip(Runtime& rt, const CValueArray& args, CValue& out) {
   Cmd cmd{rt, L"CreateImageClip"};
-  if (!cmd.NeedArgs(args, 1, L"an image file path")) return CStatus::InvalidArgument;
-  if (!cmd.PathIsText(args[0])) return CStatus::InvalidArgument;
-  std::string path = NormalisePath(ToUtf8(args[0].GetAsText()));
-  if (path.empty()) return cmd.Fail(L"the image file path is empty", CStatus::InvalidArgument);
+  std::string path;
+  if (!cmd.PathArg(args, L"an image file path", L"the image file path", path))
+    return CStatus::InvalidArgument;
   CString clipName = args.GetCount() > 1 && !args[1].GetAsText().IsEmpty() ? args[1].GetAsText()
                                                                           : FromUtf8(BaseName(path));
   // The same unchanged file loaded again under the same name is the same
