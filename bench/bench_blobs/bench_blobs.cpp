@@ -204,7 +204,7 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   int size = 4096, reps = 5;
-  bool withOpenCv = true;
+  [[maybe_unused]] bool withOpenCv = true;
   std::string childDir;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -256,7 +256,8 @@ int main(int argc, char** argv) {
   // Runs alternate between the detectors, and each reports its fastest run:
   // on a shared machine the minimum is the least disturbed figure.
   std::vector<double> ours, loads, cv1, cvAll;
-  int blobs = 0, cvBlobs = 0;
+  int blobs = 0;
+  [[maybe_unused]] int cvBlobs = 0;
   for (int r = 0; r < reps; ++r) {
     double s = 0;
     blobs = runFindSpots(dir, s);
