@@ -216,14 +216,8 @@ CStatus ApplyGenOp(Runtime& rt, const CValueArray& args, CValue& out) {
 
   SceneObject* big = a->geometry.CornerCount() >= b->geometry.CornerCount() ? a : b;
   SceneObject* small = big == a ? b : a;
-  const Bounds smallBounds = ComputeBounds(*small->geometry.Snapshot());
-  const Bounds bigBounds = ComputeBounds(*big->geometry.Snapshot());
-  for (SceneObject* in : {big, small}) {
-    const Bounds& bb = in == big ? bigBounds : smallBounds;
-    if (!bb.empty && !in->xf.KeepsFinite(bb.min, bb.max))
-      return cmd.Fail(L"cannot merge " + Quote(in->name) + L": its world coordinates are not finite",
-                      CStatus::InvalidArgument);
-  }
+  // No finiteness check here: every command that moves an object keeps its
+  // world coordinates finite, and a check would cost the bigger input's size.
   auto op = std::make_unique<MergeOperator>();
   op->inputs = {a->id, b->id};
   std::shared_ptr<const host::Mesh> appended = small->geometry.Snapshot();
