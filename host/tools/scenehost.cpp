@@ -77,18 +77,22 @@ bool SameDir(const fs::path& a, const fs::path& b) {
 }
 
 // The build tree's executable uses the source tree's home/ and the build
-// tree's plug-ins; an installed copy finds both relative to itself.
+// tree's plug-ins; an installed copy finds both relative to itself. The
+// factory folder is where the host's own files are: the install prefix, or
+// the build folder.
 struct DefaultPaths {
-  std::string home, plugins;
+  std::string home, plugins, factory;
 };
 
 DefaultPaths FindDefaultPaths() {
   const fs::path dir = ExecutableDir();
   if (dir.empty() || SameDir(dir, SCENEHOST_BUILD_BINDIR)) {
-    return {SCENEHOST_BUILD_HOME, SCENEHOST_BUILD_PLUGINS};
+    return {SCENEHOST_BUILD_HOME, SCENEHOST_BUILD_PLUGINS,
+            fs::path(SCENEHOST_BUILD_BINDIR).parent_path().string()};
   }
   return {(dir / SCENEHOST_INSTALL_HOME).lexically_normal().string(),
-          (dir / SCENEHOST_INSTALL_PLUGINS).lexically_normal().string()};
+          (dir / SCENEHOST_INSTALL_PLUGINS).lexically_normal().string(),
+          dir.parent_path().lexically_normal().string()};
 }
 
 // ---- log output ------------------------------------------------------------------
@@ -494,6 +498,7 @@ int Main(int argc, char** argv) {
 
   const DefaultPaths defaults = FindDefaultPaths();
   rt.SetHomePath(o.home.empty() ? defaults.home : o.home);
+  rt.SetFactoryPath(defaults.factory);
   Exit result = kOk;
   {
     host::PluginManager plugins(rt);

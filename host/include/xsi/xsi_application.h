@@ -28,7 +28,8 @@ enum siSeverityType {
 
 // Folders the host knows about.
 enum siInstallationPath {
-  siFactoryPath = 0,  // where the host's own files were installed
+  siFactoryPath = 0,  // where the host's own files are: the install prefix
+                      // (or the build folder); empty when the host has none
   siUserPath = 1,     // the host folder ("home"): units libraries live below it
   siWorkingPath = 2,  // the process's current directory
 };
