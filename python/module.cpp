@@ -291,6 +291,7 @@ class Host {
     SessionLock lock;
     py::list out;
     for (const host::ClipRecord* clip : Rt().Clips()) {
+      if (!clip->image) continue;
       out.append(ImageHandle{clip->name.GetUtf8String(), clip->path, clip->image});
     }
     return out;

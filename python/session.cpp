@@ -96,6 +96,8 @@ std::uint64_t Session::Start(const SessionSetup& setup) {
   rt.ResetScene();
   log_.clear();
   lastError_.clear();
+  pendingInterrupt_ = false;
+  Py_CLEAR(callback_);  // the earlier Host's
   ++generation_;
   if (sink_ == 0) {
     sink_ = rt.AddLogSink([this](const XSI::CString& text, XSI::siSeverityType severity) {

@@ -18,7 +18,10 @@ def main(out_path="street.glb"):
         name = f"Tower{i + 1:02d}"
         style = "brick" if i % 2 == 0 else "glass"
         host.run("RaiseTower", name, i + 1, 3, 3, style, "A", 1)
-        host.scene[name].position = (i * SPACING, 0.0, 0.0)
+        tower = host.scene[name]
+        # RaiseTower centres the tower on the origin: lift it onto the street.
+        (_, ymin, _), _ = tower.mesh.bounds()
+        tower.position = (i * SPACING, -ymin, 0.0)
     host.save(out_path)
     for tower in host.scene.objects:
         (_, ymin, _), (_, ymax, _) = tower.mesh.bounds()

@@ -1,6 +1,8 @@
 """Hosts, plug-in paths, the log (logging, callbacks, Ctrl-C) and the journal."""
+import _thread
 import logging
 import sys
+import threading
 
 import pytest
 
@@ -28,7 +30,9 @@ def test_plugins_and_home_given(tmp_path):
 
 def test_a_new_host_starts_afresh_and_retires_the_old(host):
     host.run("ObjImport", str(CUBE))
+    host.on_log = print
     second = scenehost.Host()
+    assert second.on_log is None
     assert second.scene.objects == []
     assert [e for e in second.journal if e.kind == "command"] == []
     with pytest.raises(RuntimeError, match="newer Host"):
@@ -120,3 +124,18 @@ def test_journal_records(host):
     assert commands[-1].status == 3
     logs = [e for e in journal if e.kind == "log"]
     assert logs[-1].severity == 2 and logs[-1].object is None
+
+
+def test_ctrl_c_in_a_loop_leaves_only_whole_commands(host):
+    host.run("ObjImport", str(CUBE))
+    timer = threading.Timer(0.3, _thread.interrupt_main)  # SIGINT, as Ctrl-C sends it
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            for _ in range(10**7):
+                host.run("Duplicate", "cube")
+    finally:
+        timer.cancel()
+    runs = [e for e in host.journal if e.kind == "command" and e.name == "Duplicate"]
+    assert runs and all(e.status == 0 for e in runs)
+    assert len(host.scene) == 1 + len(runs)
