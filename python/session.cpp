@@ -91,13 +91,13 @@ std::uint64_t Session::Start(const SessionSetup& setup) {
   for (const auto& path : setup.pluginPaths) CheckPluginPath(path);
 
   host::Runtime& rt = host::Runtime::Get();
+  Py_CLEAR(callback_);  // the earlier Host's
   if (plugins_) plugins_->UnloadAll();
   plugins_.reset();
   rt.ResetScene();
   log_.clear();
   lastError_.clear();
   pendingInterrupt_ = false;
-  Py_CLEAR(callback_);  // the earlier Host's
   ++generation_;
   if (sink_ == 0) {
     sink_ = rt.AddLogSink([this](const XSI::CString& text, XSI::siSeverityType severity) {

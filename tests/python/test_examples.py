@@ -3,11 +3,13 @@ import os
 import subprocess
 import sys
 
+import scenehost
 from conftest import SOURCE
 
 
 def run_example(name, cwd, *args):
-    env = dict(os.environ)
+    # The module this test imported, whatever the PYTHONPATH was relative to.
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(scenehost.__file__)))
     return subprocess.run([sys.executable, str(SOURCE / "examples" / "python" / name), *args],
                           cwd=cwd, env=env, capture_output=True, text=True, timeout=600, check=True)
 
