@@ -540,7 +540,8 @@ valid after the object changes or goes: the snapshot keeps its storage.)")
           "(x, y, z) in degrees, applied x, then y, then z. Set as position is.")
       .def_property_readonly("mesh", &MeshOf,
                              "A snapshot of the object's mesh (a Mesh), or None for a non-mesh object.")
-      .def("__eq__", [](const ObjectHandle& a, const ObjectHandle& b) { return a.id == b.id; })
+      .def("__eq__", [](const ObjectHandle& a, const ObjectHandle& b) { return a.id == b.id; },
+           py::is_operator())
       .def("__hash__", [](const ObjectHandle& h) { return std::hash<std::uint64_t>()(h.id); })
       .def("__repr__", [](ObjectHandle& h) {
         SessionLock lock;

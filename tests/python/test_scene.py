@@ -16,7 +16,8 @@ def test_lookup_order_and_clear(host, cube):
     assert "copy" in host.scene and "cube1" not in host.scene and 3 not in host.scene
     with pytest.raises(KeyError):
         host.scene["cube1"]
-    assert host.scene["copy"] == host.scene.objects[1]
+    assert host.scene["copy"] == host.scene.objects[1] != host.scene["cube"]
+    assert host.scene["copy"] != "copy"
     host.scene.clear()
     assert host.scene.objects == [] and len(host.scene) == 0
 
