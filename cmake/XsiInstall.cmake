@@ -7,6 +7,7 @@
 #   <prefix>/include/xsi/*.h
 #   <prefix>/share/scenehost/home/...
 #   <prefix>/<libdir>/cmake/scenehost/               find_package(scenehost)
+#   <prefix>/lib/python3.X/dist-packages/scenehost.*.so  import scenehost
 #
 # A third-party plug-in project then does
 #   find_package(scenehost REQUIRED)
@@ -45,3 +46,10 @@ install(FILES
   "${PROJECT_BINARY_DIR}/cmake/scenehostConfigVersion.cmake"
   "${PROJECT_SOURCE_DIR}/cmake/XsiPlugin.cmake"
   DESTINATION "${XSI_INSTALL_CMAKEDIR}")
+
+# The Python module and its stubs, where the system's python3 finds them
+# (XSI_PYTHON_INSTALL_DIR, python/CMakeLists.txt).
+if(TARGET scenehost_py)
+  install(TARGETS scenehost_py LIBRARY DESTINATION "${XSI_PYTHON_INSTALL_DIR}")
+  install(FILES "${PROJECT_SOURCE_DIR}/python/scenehost.pyi" DESTINATION "${XSI_PYTHON_INSTALL_DIR}")
+endif()

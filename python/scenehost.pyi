@@ -1,0 +1,119 @@
+"""Script the scenehost runtime from Python. See docs/python.md."""
+
+import os
+from typing import Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union
+
+import numpy as np
+import numpy.typing as npt
+
+PathLike = Union[str, "os.PathLike[str]"]
+Value = Union[None, bool, int, float, str, List[Any]]
+Vec3 = Tuple[float, float, float]
+
+class CommandError(Exception):
+    """A host or plug-in command failed; str(error) is its error log line."""
+    command: Optional[str]
+    status: int
+    def __init__(self, message: str, command: Optional[str] = ..., status: int = ...) -> None: ...
+
+class UnknownCommandError(CommandError):
+    """No command of that name is registered (status 3)."""
+
+class LogLine(NamedTuple):
+    text: str
+    severity: int
+    level: int
+
+class JournalEntry(NamedTuple):
+    kind: str  # "command", "set" or "log"
+    name: str
+    args: Tuple[Value, ...]
+    object: Optional[str]
+    value: Value
+    severity: Optional[int]
+    status: Optional[int]
+
+class Command(NamedTuple):
+    name: str
+    arguments: Tuple[str, ...]
+    owner: str
+    description: str
+
+class Mesh:
+    """A snapshot of an object's mesh; its arrays are read-only views."""
+    @property
+    def positions(self) -> npt.NDArray[np.float32]: ...
+    @property
+    def polygon_sizes(self) -> npt.NDArray[np.uint32]: ...
+    @property
+    def polygon_vertices(self) -> npt.NDArray[np.uint32]: ...
+    @property
+    def normals(self) -> Optional[npt.NDArray[np.float32]]: ...
+    @property
+    def uvs(self) -> Optional[npt.NDArray[np.float32]]: ...
+    @property
+    def materials(self) -> npt.NDArray[np.uint32]: ...
+    @property
+    def material_names(self) -> List[str]: ...
+    def bounds(self) -> Tuple[Vec3, Vec3]: ...
+
+class Object:
+    """A scene object."""
+    @property
+    def name(self) -> str: ...
+    @property
+    def position(self) -> Vec3: ...
+    @position.setter
+    def position(self, value: Sequence[float]) -> None: ...
+    @property
+    def rotation(self) -> Vec3: ...
+    @rotation.setter
+    def rotation(self, value: Sequence[float]) -> None: ...
+    @property
+    def mesh(self) -> Optional[Mesh]: ...
+
+class Image:
+    """An image clip loaded by CreateImageClip."""
+    @property
+    def name(self) -> str: ...
+    @property
+    def path(self) -> str: ...
+    @property
+    def width(self) -> int: ...
+    @property
+    def height(self) -> int: ...
+    @property
+    def channels(self) -> int: ...
+    def pixels(self) -> Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16]]:
+        """(height, width, channels), row 0 at the bottom; raw 8- or 16-bit values."""
+
+class Scene:
+    """The scene's objects, by name, in creation order."""
+    @property
+    def objects(self) -> List[Object]: ...
+    def __getitem__(self, name: str) -> Object: ...
+    def __contains__(self, name: object) -> bool: ...
+    def __len__(self) -> int: ...
+    def __iter__(self) -> Iterator[Object]: ...
+    def clear(self) -> None: ...
+
+class Host:
+    """The host runtime and its one scene. A new Host starts afresh."""
+    def __init__(self, home: Optional[PathLike] = None,
+                 plugins: Optional[Union[PathLike, Sequence[PathLike]]] = None) -> None: ...
+    def run(self, command: str, *args: Union[None, bool, int, float, str]) -> Value: ...
+    def save(self, path: PathLike) -> None: ...
+    @property
+    def scene(self) -> Scene: ...
+    @property
+    def commands(self) -> Dict[str, Command]: ...
+    @property
+    def images(self) -> List[Image]: ...
+    @property
+    def log(self) -> List[LogLine]: ...
+    @property
+    def journal(self) -> List[JournalEntry]: ...
+    @property
+    def on_log(self) -> Optional[Callable[[LogLine], Any]]: ...
+    @on_log.setter
+    def on_log(self, callback: Optional[Callable[[LogLine], Any]]) -> None: ...
