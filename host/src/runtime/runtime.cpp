@@ -84,6 +84,7 @@ CStatus Runtime::Execute(const CString& name, const CValueArray& args, CValue& o
   CommandDef* def = FindCommand(name);
   if (!def || !def->run) {
     Error(L"unknown command '" + name + L"'");
+    journal_.SetStatus(entryIndex, CStatus::NotFound);
     return CStatus::NotFound;
   }
   out = CValue();
