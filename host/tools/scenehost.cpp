@@ -28,6 +28,7 @@
 
 #include <xsi_application.h>
 #include <xsi_siobject.h>
+#include <xsi_version.h>
 
 #include "elf_check.h"
 #include "message_text.h"
@@ -481,7 +482,8 @@ int Main(int argc, char** argv) {
   DefineOptions(app, o);
   if (auto exit = ParseOptions(app, o, argc, argv)) return *exit;
   if (o.version) {
-    std::cout << "scenehost " << SCENEHOST_VERSION << '\n';
+    std::cout << "scenehost " << SCENEHOST_VERSION << '\n'
+              << "plug-in SDK " << XSI_SDK_VERSION_MAJOR << '.' << XSI_SDK_VERSION_MINOR << '\n';
     return kOk;
   }
 

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include <xsi_application.h>
+#include <xsi_version.h>
 
 #include "plugin_loader.h"
 #include "runtime.h"
@@ -195,13 +196,70 @@ TEST(PluginLoader, MissingCommandExportRejectsThePluginWhole) {
   EXPECT_EQ(log.Count("HalfDone has been unloaded.", kVerbose), 1) << log.All();
 }
 
-TEST(PluginLoader, MissingUnloadExportIsRefused) {
+// Only XSILoadPlugin and each command's _Execute are required.
+TEST(PluginLoader, UnloadAndInitAreOptional) {
+  LogCapture log;
+  {
+    PluginManager pm(Runtime::Get());
+    ASSERT_TRUE(pm.Load(TestPlugin("no_unload_plugin")).Succeeded()) << log.All();
+    CValue out;
+    EXPECT_TRUE(Runtime::Get().Execute(L"orphan", CValueArray(), out).Succeeded());
+    EXPECT_EQ(out.GetAsText().GetUtf8String(), "orphaned");
+    // Without _Init the command declares no arguments.
+    EXPECT_TRUE(pm.DefineAll().Succeeded());
+    EXPECT_TRUE(Runtime::Get().Execute(L"bare", CValueArray(), out).Succeeded());
+    EXPECT_EQ(out.GetAsText().GetUtf8String(), "bare with 0");
+    EXPECT_FALSE(Runtime::Get().Execute(L"bare", Args({CValue(1)}), out).Succeeded());
+    EXPECT_EQ(log.Count("bare: too many arguments: got 1, takes 0", kError), 1) << log.All();
+  }
+  EXPECT_EQ(Runtime::Get().FindCommand(L"bare"), nullptr) << "unloaded without XSIUnloadPlugin";
+  EXPECT_EQ(log.Count("", kError), 1) << log.All();
+}
+
+// A plug-in built against another SDK is refused before any of its code
+// runs, naming both versions and the file; the others still load.
+TEST(PluginLoader, PluginsForAnotherSdkVersionAreRefused) {
+  const std::string host =
+      std::to_string(XSI_SDK_VERSION_MAJOR) + "." + std::to_string(XSI_SDK_VERSION_MINOR);
+  ASSERT_EQ(host, "1.0") << "the test plug-ins claim versions around SDK 1.0";
+  TempDir dir;
+  for (const char* name : {"sdk_2_0_plugin", "sdk_0_9_plugin", "sdk_1_1_plugin",
+                           "unversioned_plugin", "versioned_plugin", "echo_plugin"}) {
+    fs::copy_file(TestPlugin(name), dir.File(std::string(name) + ".so"));
+  }
   LogCapture log;
   PluginManager pm(Runtime::Get());
-  EXPECT_FALSE(pm.Load(TestPlugin("no_unload_plugin")).Succeeded());
-  EXPECT_EQ(Runtime::Get().FindCommand(L"orphan"), nullptr);
-  EXPECT_EQ(log.Count("no_unload_plugin.so' does not export XSIUnloadPlugin", kError), 1)
+  EXPECT_EQ(pm.LoadDirectory(dir.Path().string()), 2) << log.All();
+  const std::string prefix = "cannot load plug-in '" + dir.File("");
+  EXPECT_EQ(log.Count(prefix + "sdk_2_0_plugin.so': it was built against SDK 2.0 and this host "
+                               "has SDK 1.0: the major versions differ; rebuild it against SDK 1.0",
+                      kError),
+            1)
       << log.All();
+  EXPECT_EQ(log.Count(prefix + "sdk_0_9_plugin.so': it was built against SDK 0.9 and this host "
+                               "has SDK 1.0: the major versions differ",
+                      kError),
+            1)
+      << log.All();
+  EXPECT_EQ(log.Count(prefix + "sdk_1_1_plugin.so': it was built against SDK 1.1, newer than "
+                               "this host's SDK 1.0; use a newer scenehost or rebuild it against "
+                               "SDK 1.0",
+                      kError),
+            1)
+      << log.All();
+  EXPECT_EQ(log.Count(prefix + "unversioned_plugin.so': it was built without a versioned SDK (no "
+                               "XSIPluginSDKVersion export); rebuild it against SDK 1.0",
+                      kError),
+            1)
+      << log.All();
+  EXPECT_EQ(log.Count("", kError), 4) << log.All();
+  // Only the plug-in built for this SDK was called.
+  EXPECT_EQ(log.Count("Versioned XSILoadPlugin called"), 1) << log.All();
+  EXPECT_EQ(log.Count("Unversioned XSILoadPlugin called"), 0) << log.All();
+  EXPECT_EQ(Runtime::Get().FindCommand(L"unversioned"), nullptr);
+  CValue out;
+  EXPECT_TRUE(Runtime::Get().Execute(L"versioned", CValueArray(), out).Succeeded());
+  EXPECT_EQ(Echo(Args({CValue(L"a")})), "text:a|int:7|text:dflt");
 }
 
 TEST(PluginLoader, NonLibraryFileIsRefusedNamingIt) {

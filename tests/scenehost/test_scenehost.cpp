@@ -224,6 +224,7 @@ TEST(ScenehostUsage, VersionAndHelp) {
   Result r = RunHost({"--version"});
   EXPECT_EQ(r.code, 0);
   EXPECT_TRUE(Has(r.out, "scenehost ")) << r.out;
+  EXPECT_TRUE(Has(r.out, "\nplug-in SDK 1.0\n")) << r.out;
 
   r = RunEcho({"--help"});
   EXPECT_EQ(r.code, 0) << r.err;
@@ -259,8 +260,7 @@ TEST(ScenehostPlugins, BrokenLibrariesAreNamedAndTheGoodOnesStillRun) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "text:ok|int:7|text:dflt\n");
   EXPECT_TRUE(Has(r.err, "error: cannot load plug-in '" + dir.File("x.so") + "'")) << r.err;
-  EXPECT_TRUE(Has(r.err, dir.File("no_unload_plugin.so") + "' does not export XSIUnloadPlugin"))
-      << r.err;
+  EXPECT_FALSE(Has(r.err, "no_unload_plugin")) << "XSIUnloadPlugin is optional: " << r.err;
   EXPECT_TRUE(Has(r.err, "no_execute_plugin.so") && Has(r.err, "does not export halfdone_Execute"))
       << r.err;
 

@@ -4,6 +4,13 @@
 //   CStatus XSIUnloadPlugin(const PluginRegistrar&)
 //   CStatus <Command>_Init(CRef& context)        - declares arguments, once
 //   CStatus <Command>_Execute(CRef& context)     - one run
+// Only XSILoadPlugin and each registered command's _Execute are required;
+// without _Init a command takes no arguments.
+//
+// Including this header also records in the plug-in the SDK version it is
+// compiled against (xsi_version.h), as the exported C symbol
+// XSIPluginSDKVersion. It is a weak definition, so every source file of a
+// plug-in may include this header. The host refuses a plug-in without it.
 #pragma once
 
 #include "xsi_application.h"
@@ -18,12 +25,17 @@
 #include "xsi_status.h"
 #include "xsi_string.h"
 #include "xsi_value.h"
+#include "xsi_version.h"
 #include "xsi_x3dobject.h"
 
 #include <exception>
 #include <new>
 
 #define XSIPLUGINCALLBACK extern "C" __attribute__((visibility("default")))
+
+// { major, minor } of the SDK this file was compiled against; see above.
+extern "C" __attribute__((weak, used, visibility("default"))) const unsigned int
+    XSIPluginSDKVersion[2] = {XSI_SDK_VERSION_MAJOR, XSI_SDK_VERSION_MINOR};
 
 namespace XSI {
 using LoadPluginFn = CStatus (*)(PluginRegistrar&);

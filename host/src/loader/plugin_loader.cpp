@@ -1,6 +1,7 @@
 #include "plugin_loader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 #include <exception>
@@ -35,6 +36,48 @@ void* OpenLibrary(const std::string& path, std::string& error) {
 void* FindSymbol(void* library, const char* name) {
   dlerror();
   return dlsym(library, name);
+}
+
+// dlsym also searches the libraries a plug-in depends on; an export counts
+// only when the plug-in file itself defines it.
+void* FindOwnSymbol(void* library, const char* name) {
+  void* symbol = FindSymbol(library, name);
+  if (!symbol) return nullptr;
+  link_map* own = nullptr;
+  link_map* found = nullptr;
+  Dl_info info;
+  if (dlinfo(library, RTLD_DI_LINKMAP, &own) != 0 ||
+      dladdr1(symbol, &info, reinterpret_cast<void**>(&found), RTLD_DL_LINKMAP) == 0) {
+    return nullptr;
+  }
+  return own == found ? symbol : nullptr;
+}
+
+std::string VersionText(unsigned major, unsigned minor) {
+  return std::to_string(major) + "." + std::to_string(minor);
+}
+
+// Reads the SDK version the plug-in was compiled against, before anything in
+// it runs: a plug-in built for another SDK layout would crash on its first
+// call instead of failing. Returns what is wrong, or "" when it may load.
+std::string CheckSdkVersion(void* library) {
+  const std::string host = VersionText(XSI_SDK_VERSION_MAJOR, XSI_SDK_VERSION_MINOR);
+  const auto* version =
+      static_cast<const unsigned int*>(FindOwnSymbol(library, XSI_SDK_VERSION_SYMBOL));
+  if (!version) {
+    return std::string("it was built without a versioned SDK (no ") + XSI_SDK_VERSION_SYMBOL +
+           " export); rebuild it against SDK " + host;
+  }
+  const std::string built = VersionText(version[0], version[1]);
+  if (version[0] != XSI_SDK_VERSION_MAJOR) {
+    return "it was built against SDK " + built + " and this host has SDK " + host +
+           ": the major versions differ; rebuild it against SDK " + host;
+  }
+  if (version[1] > XSI_SDK_VERSION_MINOR) {
+    return "it was built against SDK " + built + ", newer than this host's SDK " + host +
+           "; use a newer scenehost or rebuild it against SDK " + host;
+  }
+  return "";
 }
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
@@ -123,6 +166,11 @@ CStatus PluginManager::Impl::EnsureDefined(Binding& b) {
   }
   CommandDef* def = rt.CommandById(b.commandId);
   if (!def) return CStatus::Fail;
+  if (!b.init) {
+    b.initDone = b.initOk = true;
+    def->arguments.clear();
+    return CStatus::OK;
+  }
   // Marked first: an _Init that runs its own command must not recurse.
   b.initDone = true;
   def->arguments.clear();
@@ -204,16 +252,15 @@ CStatus PluginManager::Impl::BindCommands(Plugin& plugin, const RegistrarRecord&
     b->plugin = plugin.name;
     b->command = entry.first;
     const std::string cmd = ToUtf8(entry.first);
-    for (const char* suffix : {"_Init", "_Execute"}) {
-      const std::string symbol = cmd + suffix;
-      void* fn = FindSymbol(plugin.library, symbol.c_str());
-      if (!fn) {
-        Error(plugin.name + ": registers command " + Quoted(cmd) + " but does not export " +
-              symbol);
-        return CStatus::Fail;
-      }
-      (suffix[1] == 'I' ? b->init : b->execute) = ToFunction<XSI::CommandCallbackFn>(fn);
+    // _Init is optional: a command without one takes no arguments.
+    const std::string execute = cmd + "_Execute";
+    b->execute = ToFunction<XSI::CommandCallbackFn>(FindOwnSymbol(plugin.library, execute.c_str()));
+    if (!b->execute) {
+      Error(plugin.name + ": registers command " + Quoted(cmd) + " but does not export " + execute);
+      return CStatus::Fail;
     }
+    b->init = ToFunction<XSI::CommandCallbackFn>(
+        FindOwnSymbol(plugin.library, (cmd + "_Init").c_str()));
     plugin.commands.push_back(std::move(b));
   }
   return CStatus::OK;
@@ -276,10 +323,18 @@ CStatus PluginManager::Impl::Load(const std::string& path) {
     Error("cannot load plug-in " + Quoted(path) + ": " + why);
     return CStatus::Fail;
   }
-  auto load = ToFunction<XSI::LoadPluginFn>(FindSymbol(plugin.library, "XSILoadPlugin"));
-  plugin.unload = ToFunction<XSI::UnloadPluginFn>(FindSymbol(plugin.library, "XSIUnloadPlugin"));
-  if (!load || !plugin.unload) {
-    Error(plugin.name + " does not export " + (load ? "XSIUnloadPlugin" : "XSILoadPlugin"));
+  why = CheckSdkVersion(plugin.library);
+  if (!why.empty()) {
+    Error("cannot load plug-in " + Quoted(path) + ": " + why);
+    Abandon(plugin, false);
+    return CStatus::Fail;
+  }
+  // XSIUnloadPlugin is optional: most plug-ins have nothing to release.
+  auto load = ToFunction<XSI::LoadPluginFn>(FindOwnSymbol(plugin.library, "XSILoadPlugin"));
+  plugin.unload =
+      ToFunction<XSI::UnloadPluginFn>(FindOwnSymbol(plugin.library, "XSIUnloadPlugin"));
+  if (!load) {
+    Error(plugin.name + " does not export XSILoadPlugin");
     Abandon(plugin, false);
     return CStatus::Fail;
   }

@@ -1,11 +1,19 @@
 // PluginManager: loads host plug-ins (shared libraries) into the runtime.
 //
-// Load opens the library (its statics are constructed), calls XSILoadPlugin
+// Load opens the library (its statics are constructed), checks the SDK
+// version the plug-in recorded (xsi_version.h) before calling anything in it,
+// calls XSILoadPlugin
 // with a PluginRegistrar and registers every command it names in the
 // runtime's one command registry. Before a command's first run the host calls
 // <Command>_Init once; every run calls <Command>_Execute. UnloadAll calls
-// XSIUnloadPlugin, unregisters the commands and closes the libraries (in
+// XSIUnloadPlugin when the plug-in has one, unregisters the commands and closes the libraries (in
 // reverse load order). Errors name the library; the host carries on.
+//
+// Required exports: XSILoadPlugin and each registered command's _Execute.
+// XSIUnloadPlugin and _Init are optional; a command without _Init takes no
+// arguments. A plug-in that records no SDK version, one built against
+// another major version or a newer minor version than the host's is refused
+// with an error naming both versions and the file.
 //
 // A plug-in is taken whole or not at all: when an export is missing or one
 // of its command names is taken, none of its commands stay registered and

@@ -1,0 +1,4 @@
+// Overrides the SDK version xsi_plugin.h records (a weak definition) with
+// CLAIM_MAJOR.CLAIM_MINOR, as a plug-in built against that SDK would have.
+extern "C" __attribute__((visibility("default"))) const unsigned int XSIPluginSDKVersion[2] = {
+    CLAIM_MAJOR, CLAIM_MINOR};
