@@ -223,7 +223,7 @@ TEST(PluginLoader, PluginsForAnotherSdkVersionAreRefused) {
       std::to_string(XSI_SDK_VERSION_MAJOR) + "." + std::to_string(XSI_SDK_VERSION_MINOR);
   ASSERT_EQ(host, "1.0") << "the test plug-ins claim versions around SDK 1.0";
   TempDir dir;
-  for (const char* name : {"sdk_2_0_plugin", "sdk_0_9_plugin", "sdk_1_1_plugin",
+  for (const char* name : {"sdk_2_0_plugin", "sdk_0_9_plugin", "sdk_1_1_plugin", "sdk_short_plugin",
                            "unversioned_plugin", "versioned_plugin", "echo_plugin"}) {
     fs::copy_file(TestPlugin(name), dir.File(std::string(name) + ".so"));
   }
@@ -252,7 +252,12 @@ TEST(PluginLoader, PluginsForAnotherSdkVersionAreRefused) {
                       kError),
             1)
       << log.All();
-  EXPECT_EQ(log.Count("", kError), 4) << log.All();
+  EXPECT_EQ(log.Count(prefix + "sdk_short_plugin.so': its XSIPluginSDKVersion export is not two "
+                               "unsigned ints",
+                      kError),
+            1)
+      << log.All();
+  EXPECT_EQ(log.Count("", kError), 5) << log.All();
   // Only the plug-in built for this SDK was called.
   EXPECT_EQ(log.Count("Versioned XSILoadPlugin called"), 1) << log.All();
   EXPECT_EQ(log.Count("Unversioned XSILoadPlugin called"), 0) << log.All();

@@ -53,6 +53,14 @@ void* FindOwnSymbol(void* library, const char* name) {
   return own == found ? symbol : nullptr;
 }
 
+// The size the defining library gave a data symbol, 0 when unknown.
+std::size_t SymbolSize(const void* symbol) {
+  Dl_info info;
+  void* entry = nullptr;
+  if (dladdr1(symbol, &info, &entry, RTLD_DL_SYMENT) == 0 || !entry) return 0;
+  return static_cast<const ElfW(Sym)*>(entry)->st_size;
+}
+
 std::string VersionText(unsigned major, unsigned minor) {
   return std::to_string(major) + "." + std::to_string(minor);
 }
@@ -67,6 +75,10 @@ std::string CheckSdkVersion(void* library) {
   if (!version) {
     return std::string("it was built without a versioned SDK (no ") + XSI_SDK_VERSION_SYMBOL +
            " export); rebuild it against SDK " + host;
+  }
+  // Read only what is there: a plug-in could export the name with another type.
+  if (SymbolSize(version) < 2 * sizeof(unsigned int)) {
+    return std::string("its ") + XSI_SDK_VERSION_SYMBOL + " export is not two unsigned ints";
   }
   const std::string built = VersionText(version[0], version[1]);
   if (version[0] != XSI_SDK_VERSION_MAJOR) {
