@@ -99,8 +99,9 @@ int main(int argc, char** argv) {
   if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", work);
   if (!ok) return 1;
 
-  std::printf("journal: capacity %zu entries, %llu dropped, %zu held\n", rt.GetJournal().Capacity(),
-              static_cast<unsigned long long>(rt.GetJournal().Dropped()), rt.GetJournal().Entries().size());
+  std::printf("journal: capacity %zu entries or %zu bytes; %zu held (%zu bytes), %llu dropped\n",
+              rt.GetJournal().Capacity(), rt.GetJournal().ByteBudget(), rt.GetJournal().Entries().size(),
+              rt.GetJournal().Bytes(), static_cast<unsigned long long>(rt.GetJournal().Dropped()));
   std::printf("scene: %zu objects, %zu image clips\n", rt.GetScene().Count(), rt.Clips().size());
   std::printf("resident memory at start: %ld KiB; peak: %ld KiB\n\n", rssStart, StatusKiB("VmHWM:"));
   std::printf("| series | runs | RSS after 100 runs | RSS at end | end / 100 | ms per run, first 1,000 | last 1,000 | last / first |\n");

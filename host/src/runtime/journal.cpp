@@ -13,10 +13,24 @@ std::string Describe(const CValue& v) {
   return ToUtf8(v.GetAsText()) + ":" + kind;
 }
 
+std::size_t TextBytes(const XSI::CString& s) { return s.Wide().size() * sizeof(wchar_t); }
+
+// What an entry holds in memory, near enough to keep the ring's size bounded
+// whatever the commands carry.
+std::size_t Footprint(const JournalEntry& e) {
+  std::size_t bytes = sizeof(JournalEntry) + e.args.size() * sizeof(CValue);
+  bytes += TextBytes(e.name) + TextBytes(e.object);
+  for (const CValue& v : e.args)
+    if (v.GetType() == CValue::siString) bytes += TextBytes(v.GetAsText());
+  if (e.value.GetType() == CValue::siString) bytes += TextBytes(e.value.GetAsText());
+  return bytes;
+}
+
 }  // namespace
 
 std::uint64_t Journal::Add(JournalEntry entry) {
   const std::uint64_t sequence = dropped_ + entries_.size();
+  bytes_ += Footprint(entry);
   entries_.push_back(std::move(entry));
   Trim();
   return sequence;
@@ -27,8 +41,14 @@ void Journal::SetCapacity(std::size_t capacity) {
   Trim();
 }
 
+void Journal::SetByteBudget(std::size_t bytes) {
+  byteBudget_ = bytes;
+  Trim();
+}
+
 void Journal::Trim() {
-  while (entries_.size() > capacity_) {
+  while (!entries_.empty() && (entries_.size() > capacity_ || bytes_ > byteBudget_)) {
+    bytes_ -= Footprint(entries_.front());
     entries_.pop_front();
     ++dropped_;
   }
@@ -37,6 +57,7 @@ void Journal::Trim() {
 void Journal::Clear() {
   entries_.clear();
   dropped_ = 0;
+  bytes_ = 0;
 }
 
 void Journal::SetStatus(std::uint64_t sequence, XSI::CStatus status) {

@@ -25,13 +25,15 @@ struct JournalEntry {
   XSI::CStatus status;            // Command: its result
 };
 
-// A ring of the most recent entries: once `Capacity()` entries are held, each
-// new one drops the oldest, and `Dropped()` counts what went. So a host that
-// runs for hours holds a bounded record; tests and --trace see whole small
-// runs. Capacity 0 records nothing (every entry counts as dropped).
+// A ring of the most recent entries: once `Capacity()` entries are held, or
+// their estimated size passes `ByteBudget()`, each new one drops the oldest,
+// and `Dropped()` counts what went. So a host that runs for hours holds a
+// bounded record whatever its commands carry; tests and --trace see whole
+// small runs. Capacity 0 records nothing (every entry counts as dropped).
 class Journal {
  public:
   static constexpr std::size_t kDefaultCapacity = 4096;
+  static constexpr std::size_t kDefaultByteBudget = std::size_t(1) << 20;
   using EntryList = std::deque<JournalEntry>;
 
   // Appends and returns the entry's sequence number: entries are numbered
@@ -40,8 +42,12 @@ class Journal {
   const EntryList& Entries() const { return entries_; }
   std::uint64_t Dropped() const { return dropped_; }
   std::size_t Capacity() const { return capacity_; }
-  // Drops the oldest entries beyond the new capacity at once.
+  // Drops the oldest entries beyond the new limits at once.
   void SetCapacity(std::size_t capacity);
+  std::size_t ByteBudget() const { return byteBudget_; }
+  void SetByteBudget(std::size_t bytes);
+  // Estimated memory of the entries held.
+  std::size_t Bytes() const { return bytes_; }
   // Forgets every entry and the dropped count.
   void Clear();
   // Sets the status of a command entry by its sequence number; an entry
@@ -58,6 +64,8 @@ class Journal {
   EntryList entries_;
   std::uint64_t dropped_ = 0;
   std::size_t capacity_ = kDefaultCapacity;
+  std::size_t byteBudget_ = kDefaultByteBudget;
+  std::size_t bytes_ = 0;
 };
 
 }  // namespace host
