@@ -479,7 +479,7 @@ TEST(BmpHeaders, UnsupportedVariantsSayWhy) {
 }
 
 // A BMP of any variant the host reads; pixel bytes from `seed`.
-struct BmpSpec {
+struct BmpVariant {
   std::uint32_t infoSize = 40;
   unsigned bpp = 24;
   std::uint32_t compression = 0;
@@ -489,7 +489,7 @@ struct BmpSpec {
   unsigned seed = 1;
 };
 
-Bytes MakeBmp(const BmpSpec& s) {
+Bytes MakeBmp(const BmpVariant& s) {
   const int rows = s.height < 0 ? -s.height : s.height;
   const std::size_t rowBytes = (std::size_t(s.width) * s.bpp + 31) / 32 * 4;
   const bool separateMasks = s.infoSize == 40 && s.compression == 3;
@@ -539,45 +539,45 @@ void ExpectSameAsStb(const Bytes& b, const std::string& what) {
 }
 
 TEST(BmpVariants, EveryVariantReadsAsStbReadsIt) {
-  std::vector<BmpSpec> specs;
+  std::vector<BmpVariant> variants;
   for (unsigned bpp : {1u, 4u, 8u}) {
-    BmpSpec s;
+    BmpVariant s;
     s.bpp = bpp;
     s.paletteSize = bpp == 8 ? 64 : 1u << bpp;
-    specs.push_back(s);
+    variants.push_back(s);
   }
   {
-    BmpSpec s;  // 16 bits, 5-5-5 by default
+    BmpVariant s;  // 16 bits, 5-5-5 by default
     s.bpp = 16;
-    specs.push_back(s);
+    variants.push_back(s);
     s.compression = 3;  // 5-6-5 through masks
     s.masks[0] = 0xf800, s.masks[1] = 0x07e0, s.masks[2] = 0x001f;
-    specs.push_back(s);
+    variants.push_back(s);
   }
   {
-    BmpSpec s;  // 32 bits, BGRA by default: alpha kept, or all 0 meaning opaque
+    BmpVariant s;  // 32 bits, BGRA by default: alpha kept, or all 0 meaning opaque
     s.bpp = 32;
-    specs.push_back(s);
+    variants.push_back(s);
     s.compression = 3;  // masks without alpha: RGB
     s.masks[0] = 0xff0000, s.masks[1] = 0xff00, s.masks[2] = 0xff;
-    specs.push_back(s);
+    variants.push_back(s);
     s.infoSize = 108;  // version 4 header with an alpha mask
     s.masks[0] = 0xff, s.masks[1] = 0xff00, s.masks[2] = 0xff0000, s.masks[3] = 0xff000000;
-    specs.push_back(s);
+    variants.push_back(s);
     s.infoSize = 124;  // version 5, odd masks
     s.masks[0] = 0x3f800000, s.masks[1] = 0x001fc000, s.masks[2] = 0x00000ff0, s.masks[3] = 0xc0000000;
-    specs.push_back(s);
+    variants.push_back(s);
     s.compression = 0;
     s.infoSize = 124;  // version 5 without bit fields: defaults
-    specs.push_back(s);
+    variants.push_back(s);
   }
   {
-    BmpSpec s;  // OS/2 header, 24 bits
+    BmpVariant s;  // OS/2 header, 24 bits
     s.infoSize = 12;
-    specs.push_back(s);
+    variants.push_back(s);
   }
   unsigned seed = 0;
-  for (BmpSpec s : specs)
+  for (BmpVariant s : variants)
     for (int width : {1, 2, 3, 5, 9, 17})
       for (int height : {1, 3, -2}) {
         if (s.infoSize == 12 && height < 0) continue;
@@ -587,7 +587,7 @@ TEST(BmpVariants, EveryVariantReadsAsStbReadsIt) {
                                         std::to_string(width) + " x " + std::to_string(height));
       }
   // A 32-bit file whose alpha bytes are all 0 reads as opaque, as in stb.
-  BmpSpec s;
+  BmpVariant s;
   s.bpp = 32;
   Bytes b = MakeBmp(s);
   for (std::size_t i = 54 + 3; i < b.size(); i += 4) b[i] = 0;
@@ -596,7 +596,7 @@ TEST(BmpVariants, EveryVariantReadsAsStbReadsIt) {
 
 TEST(BmpVariants, PaletteIndexPastThePaletteIsRefused) {
   // stb reads whatever is in its palette array there; we say what is wrong.
-  BmpSpec s;
+  BmpVariant s;
   s.bpp = 8;
   s.paletteSize = 64;
   Bytes b = MakeBmp(s);
