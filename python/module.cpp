@@ -415,7 +415,7 @@ class CommandError(Exception):
 
     str(error) is the command's error log line; .command is the command's
     name and .status its status code (1 Fail, 2 InvalidArgument, 3 NotFound,
-    4 Unexpected, 5 OutOfMemory).
+    4 Unexpected, 5 OutOfMemory, 6 Abort).
     """
     def __init__(self, message, command=None, status=1):
         super().__init__(message)

@@ -12,6 +12,7 @@ class CStatus {
     NotFound = 3,
     Unexpected = 4,
     OutOfMemory = 5,
+    Abort = 6,  // the user cancelled the command; it undid what it did
   };
 
   CStatus(long code = OK) : code_(code) {}  // NOLINT: implicit by design

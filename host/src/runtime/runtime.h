@@ -19,6 +19,7 @@
 #include <xsi_value.h>
 
 #include "journal.h"
+#include "progress.h"
 #include "records.h"
 #include "scene.h"
 #include "text.h"
@@ -41,6 +42,7 @@ class Runtime {
 
   Scene& GetScene() { return scene_; }
   Journal& GetJournal() { return journal_; }
+  Progress& GetProgress() { return progress_; }
 
   // Logging: every line goes to the journal and to each sink.
   using LogSink = std::function<void(const CString& text, siSeverityType severity)>;
@@ -101,6 +103,7 @@ class Runtime {
 
   Scene scene_;
   Journal journal_;
+  Progress progress_;
   std::map<int, LogSink> sinks_;
   int nextSink_ = 1;
   std::uint64_t nextId_ = 1;
