@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "formats.h"
+#include "heightfield.h"
 #include "runtime.h"
 
 namespace host {
@@ -527,6 +528,8 @@ void RegisterHostCommands(Runtime& rt) {
       {L"SaveScene", SaveScene, L"Save every mesh to .obj (+.mtl) or binary glTF .glb", {L"path"}},
       {L"NewScene", NewScene, L"Remove every object and image clip from the scene", {}},
       {L"DeleteImageClip", DeleteImageClip, L"Free the image clips of a name", {L"clip"}},
+      {L"CreateHeightField", CreateHeightField, L"Make a terrain grid mesh from an image's red component",
+       {L"imagePath", L"objectName", L"sizeX", L"sizeZ", L"height", L"step"}},
   };
   for (const HostCommand& c : table) {
     CommandDef def;

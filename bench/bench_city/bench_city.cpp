@@ -1,0 +1,180 @@
+// bench_city: what RaiseCity costs over the buildings it raises.
+//
+// For 250, 500 and 1000 lots it writes a 2048 x 2048 map (lots in three
+// zones on a grid, an elevation ramp) to a temporary folder and times
+//   city:   RaiseCity on a recipe for it (findSpots per zone, the terrain,
+//           RaiseTower and Translate per lot);
+//   towers: the same RaiseTower calls, replayed from the city run's journal
+//           into an empty scene;
+// and prints both and the overhead (city / towers - 1; the target is 10% or
+// less, with time linear in the lots). It also times the terrain grid of a
+// 4096 x 4096 picture at step 4 (about a million vertices).
+//
+//   bench_city [--quick]     (--quick: 250 lots only)
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "heightfield.h"
+#include "plugin_loader.h"
+#include "runtime.h"
+#include "xsi_plugin.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSize = 2048, kPitch = 64;  // 32 x 32 grid cells of 64 pixels
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+void WriteBmp(const std::string& path, int w, int h, const std::vector<std::uint8_t>& rgbTopDown) {
+  const int stride = (w * 3 + 3) / 4 * 4;
+  const std::uint32_t dataSize = std::uint32_t(stride) * std::uint32_t(h), fileSize = 54 + dataSize;
+  std::vector<std::uint8_t> b(fileSize, 0);
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i));
+  };
+  b[0] = 'B', b[1] = 'M';
+  put32(2, fileSize), put32(10, 54), put32(14, 40), put32(18, std::uint32_t(w)), put32(22, std::uint32_t(h));
+  put32(34, dataSize);
+  b[26] = 1, b[28] = 24;
+  for (int row = 0; row < h; ++row)
+    for (int x = 0; x < w; ++x) {
+      const std::uint8_t* p = &rgbTopDown[(std::size_t(h - 1 - row) * w + x) * 3];
+      std::uint8_t* q = &b[54 + std::size_t(row) * stride + std::size_t(x) * 3];
+      q[0] = p[2], q[1] = p[1], q[2] = p[0];
+    }
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+}
+
+// `lots` square lots of 44 pixels, cycling through red, blue and yellow.
+void WriteMaps(const fs::path& dir, int lots) {
+  const std::uint8_t colours[3][3] = {{230, 30, 30}, {60, 100, 210}, {235, 200, 60}};
+  std::vector<std::uint8_t> map(std::size_t(kSize) * kSize * 3, 100), elevation(map.size());
+  for (int i = 0; i < lots; ++i) {
+    const int x0 = (i % (kSize / kPitch)) * kPitch + 10, y0 = (i / (kSize / kPitch)) * kPitch + 10;
+    for (int y = y0; y < y0 + 44; ++y)
+      for (int x = x0; x < x0 + 44; ++x) std::memcpy(&map[(std::size_t(y) * kSize + x) * 3], colours[i % 3], 3);
+  }
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      const auto v = std::uint8_t((x + y) / 20);
+      std::uint8_t* p = &elevation[(std::size_t(y) * kSize + x) * 3];
+      p[0] = p[1] = p[2] = v;
+    }
+  WriteBmp((dir / "bench.bmp").string(), kSize, kSize, map);
+  WriteBmp((dir / "bench_elevation.bmp").string(), kSize, kSize, elevation);
+  std::ofstream(dir / "bench.json") << R"({"images": ".", "map": "bench", "elevation": true, "scale": 1.5,
+    "height": 80, "seed": 5, "zones": [
+    {"name": "red", "rgb": [230, 30, 30], "range": [10, 10, 10], "min_pixels": 20, "style": "brick", "floors": [2, 4]},
+    {"name": "blue", "rgb": [60, 100, 210], "range": [10, 10, 10], "min_pixels": 20, "style": "glass", "floors": [2, 4]},
+    {"name": "yellow", "rgb": [235, 200, 60], "range": [10, 10, 10], "min_pixels": 20, "style": "brick", "floors": [2, 4]}]})";
+}
+
+bool Run(const wchar_t* command, const XSI::CValueArray& args) {
+  XSI::CValue out;
+  return XSI::Application().ExecuteCommand(command, args, out).Succeeded();
+}
+
+struct Row {
+  int lots = 0;
+  long raised = 0;
+  double city = 0, towers = 0;
+};
+
+Row Measure(const fs::path& dir, int lots) {
+  WriteMaps(dir, lots);
+  host::Runtime& rt = host::Runtime::Get();
+  Row row;
+  row.lots = lots;
+  rt.ResetScene();
+  XSI::CValueArray args;
+  args.Add(XSI::CString::FromUtf8((dir / "bench.json").string()));
+  XSI::CValue out;
+  const auto t0 = Clock::now();
+  if (!XSI::Application().ExecuteCommand(L"RaiseCity", args, out).Succeeded()) {
+    std::fprintf(stderr, "RaiseCity failed\n");
+    std::exit(1);
+  }
+  row.city = Seconds(Clock::now() - t0);
+  row.raised = out.GetAsInt();
+  std::vector<XSI::CValueArray> towers;
+  for (const auto& e : rt.GetJournal().Entries()) {
+    if (e.kind != host::JournalEntry::Command || e.name != L"RaiseTower") continue;
+    XSI::CValueArray a;
+    for (const XSI::CValue& v : e.args) a.Add(v);
+    towers.push_back(a);
+  }
+  rt.ResetScene();
+  const auto t1 = Clock::now();
+  for (const XSI::CValueArray& a : towers) Run(L"RaiseTower", a);
+  row.towers = Seconds(Clock::now() - t1);
+  rt.ResetScene();
+  return row;
+}
+
+void BenchTerrain() {
+  XSI::detail::ImageData image;
+  image.width = image.height = 4096;
+  image.channels = 3;
+  image.pixels8.resize(std::size_t(4096) * 4096 * 3);
+  for (std::size_t i = 0; i < image.pixels8.size(); ++i) image.pixels8[i] = std::uint8_t((i * 2654435761u) >> 24);
+  std::vector<double> times;
+  std::size_t vertices = 0;
+  for (int i = 0; i < 3; ++i) {
+    host::Mesh mesh;
+    std::string error;
+    const auto t0 = Clock::now();
+    if (!host::BuildHeightField(image, host::HeightFieldSize{4096, 4096, 100, 4}, mesh, error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      std::exit(1);
+    }
+    times.push_back(Seconds(Clock::now() - t0));
+    vertices = mesh.VertexCount();
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("terrain 4096 x 4096 at step 4: %zu vertices, %.3f s (median of 3)\n\n", vertices, times[1]);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  host::Runtime& rt = host::Runtime::Get();
+  rt.SetHomePath(XSI_SOURCE_DIR "/home");
+  host::PluginManager plugins(rt);
+  for (const char* name : {"RaiseTower", "findSpots", "RaiseCity"})
+    if (!plugins.Load(std::string(XSI_BINARY_DIR "/plugins/") + name + ".so").Succeeded()) return 1;
+  rt.AddLogSink([](const XSI::CString& text, XSI::siSeverityType s) {
+    if (s <= XSI::siErrorMsg) std::fprintf(stderr, "%s\n", text.GetUtf8String().c_str());
+  });
+
+  BenchTerrain();
+
+  char tmpl[] = "/tmp/bench_city-XXXXXX";
+  if (!mkdtemp(tmpl)) return 1;
+  const fs::path dir = tmpl;
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir);  // findSpots writes blobs.bmp where it runs
+  std::printf("%6s %7s %10s %10s %9s %12s\n", "lots", "raised", "city s", "towers s", "overhead", "city ms/lot");
+  for (int lots : {250, 500, 1000}) {
+    if (quick && lots > 250) break;
+    const Row r = Measure(dir, lots);
+    std::printf("%6d %7ld %10.3f %10.3f %8.1f%% %12.3f\n", r.lots, r.raised, r.city, r.towers,
+                100.0 * (r.city / r.towers - 1.0), 1000.0 * r.city / r.lots);
+    std::fflush(stdout);
+  }
+  fs::current_path(previous);
+  fs::remove_all(dir);
+  return 0;
+}

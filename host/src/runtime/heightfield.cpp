@@ -1,0 +1,244 @@
+// The terrain grid. Built completely before the scene is touched, so a
+// refused or failed run leaves nothing behind.
+#include "heightfield.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cwctype>
+
+namespace host {
+
+namespace {
+
+constexpr const wchar_t* kUsage =
+    L"imagePath, objectName, sizeX, sizeZ, height and step (see docs/commands.md)";
+// Extents beyond this could overflow float coordinates once combined.
+constexpr double kMaxExtent = 1e30;
+
+CString Quoted(const CString& s) {
+  constexpr std::size_t kShown = 200;
+  if (s.Length() <= kShown) return L"'" + s + L"'";
+  return L"'" + CString(s.Wide().substr(0, kShown)) + L"...'";
+}
+
+CStatus Refuse(Runtime& rt, const CString& what, CStatus code = CStatus::InvalidArgument) {
+  rt.Error(L"CreateHeightField: " + what);
+  return code;
+}
+
+// A number given as a number or as text spelling one; false for anything else
+// (an empty value included), which would otherwise read as a silent 0.
+bool ReadNumber(const CValue& value, double& out) {
+  switch (value.GetType()) {
+    case CValue::siInt4:
+    case CValue::siFloat:
+    case CValue::siDouble:
+      out = value.GetAsDouble();
+      return std::isfinite(out);
+    case CValue::siString: {
+      const std::string text = ToUtf8(value.GetAsText());
+      const char* begin = text.c_str();
+      char* end = nullptr;
+      errno = 0;
+      out = std::strtod(begin, &end);
+      while (end && (*end == ' ' || *end == '\t')) ++end;
+      return end != begin && end && *end == '\0' && errno != ERANGE && std::isfinite(out);
+    }
+    default:
+      return false;
+  }
+}
+
+// The names the host's comma-separated lists would read differently, or that
+// cannot be shown: the same rules RaiseTower applies to its building name.
+bool NameProblem(const CString& name, CString& problem) {
+  const std::wstring& w = name.Wide();
+  if (w.empty()) problem = L"the object name is empty";
+  else if (w.size() > 256) problem = L"the object name is longer than 256 characters";
+  else if (w.find(L',') != std::wstring::npos) problem = L"the object name " + Quoted(name) + L" holds a comma";
+  else if (std::iswspace(w.front()) || std::iswspace(w.back()))
+    problem = L"the object name " + Quoted(name) + L" begins or ends with white space";
+  else {
+    for (wchar_t c : w)
+      if (c < 0x20 || c == 0x7f) problem = L"the object name " + Quoted(name) + L" holds a control character";
+  }
+  return !problem.IsEmpty();
+}
+
+struct Arguments {
+  std::string path;
+  CString name;
+  HeightFieldSize size;
+};
+
+CStatus ReadArguments(Runtime& rt, const CValueArray& args, Arguments& a) {
+  if (args.GetCount() < 6) return Refuse(rt, CString(L"expects ") + kUsage);
+  const CString path = args[0].GetAsText();
+  if (HasNul(path)) return Refuse(rt, L"the image path holds a NUL character");
+  a.path = NormalisePath(ToUtf8(path));
+  if (a.path.empty()) return Refuse(rt, L"the image path is empty");
+  a.name = args[1].GetAsText();
+  CString problem;
+  if (NameProblem(a.name, problem)) return Refuse(rt, problem);
+  struct Extent {
+    const wchar_t* what;
+    const CValue& value;
+    double& out;
+    bool zeroAllowed;
+  } extents[] = {{L"sizeX", args[2], a.size.sizeX, false},
+                 {L"sizeZ", args[3], a.size.sizeZ, false},
+                 {L"height", args[4], a.size.height, true}};
+  for (const Extent& e : extents) {
+    const bool ok = ReadNumber(e.value, e.out) && (e.zeroAllowed ? e.out >= 0 : e.out > 0) &&
+                    e.out <= kMaxExtent;
+    if (!ok)
+      return Refuse(rt, CString(e.what) + L" must be a finite number " + (e.zeroAllowed ? L">= 0" : L"> 0") +
+                            L" and at most 1e30, got " + Quoted(e.value.GetAsText()));
+  }
+  double step = 0;
+  if (!ReadNumber(args[5], step) || step < 1 || step != std::floor(step) || step > 1e9)
+    return Refuse(rt, L"step must be a whole number of pixels >= 1, got " + Quoted(args[5].GetAsText()));
+  a.size.step = static_cast<long>(step);
+  return CStatus::OK;
+}
+
+struct Grid {
+  std::vector<std::uint32_t> columns, rows;
+  std::size_t Index(std::size_t ci, std::size_t ri) const { return ri * columns.size() + ci; }
+};
+
+// Smooth normals from the neighbouring samples (central differences, one-sided
+// at the border), computed in double so large extents cannot overflow.
+Vec3 GridNormal(const Mesh& m, const Grid& g, std::size_t ci, std::size_t ri) {
+  const std::size_t c0 = ci == 0 ? ci : ci - 1, c1 = ci + 1 == g.columns.size() ? ci : ci + 1;
+  const std::size_t r0 = ri == 0 ? ri : ri - 1, r1 = ri + 1 == g.rows.size() ? ri : ri + 1;
+  const Vec3 &left = m.positions[g.Index(c0, ri)], &right = m.positions[g.Index(c1, ri)];
+  const Vec3 &up = m.positions[g.Index(ci, r0)], &down = m.positions[g.Index(ci, r1)];
+  // A single row or column has no extent along that axis: treat it as flat.
+  const double dx = c1 > c0 ? double(right.x) - left.x : 1.0, hx = c1 > c0 ? double(right.y) - left.y : 0.0;
+  const double dz = r1 > r0 ? double(down.z) - up.z : 1.0, hz = r1 > r0 ? double(down.y) - up.y : 0.0;
+  // cross((0, hz, dz), (dx, hx, 0)), scaled so the products stay finite.
+  const double sx = 1.0 / dx, sz = 1.0 / dz;
+  const double nx = -hx * sx, ny = 1.0, nz = -hz * sz;
+  const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
+  return Vec3{static_cast<float>(nx / len), static_cast<float>(ny / len), static_cast<float>(nz / len)};
+}
+
+void AddQuads(Mesh& m, const Grid& g) {
+  const std::size_t nc = g.columns.size(), nr = g.rows.size();
+  for (std::size_t ri = 0; ri + 1 < nr; ++ri) {
+    for (std::size_t ci = 0; ci + 1 < nc; ++ci) {
+      // Counter-clockwise seen from above: down the picture first, then right.
+      const std::size_t corner[4] = {g.Index(ci, ri), g.Index(ci, ri + 1), g.Index(ci + 1, ri + 1),
+                                     g.Index(ci + 1, ri)};
+      for (std::size_t v : corner) m.cornerVertex.push_back(static_cast<std::uint32_t>(v));
+      m.faceStart.push_back(static_cast<std::uint32_t>(m.cornerVertex.size()));
+    }
+  }
+  m.faceMaterial.assign(m.FaceCount(), 0);
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> HeightFieldSamples(std::uint32_t count, long step) {
+  std::vector<std::uint32_t> out;
+  if (count == 0 || step < 1) return out;
+  const std::uint64_t s = static_cast<std::uint64_t>(step);
+  for (std::uint64_t i = 0; i < count; i += s) out.push_back(static_cast<std::uint32_t>(i));
+  if (out.back() != count - 1) out.push_back(count - 1);
+  return out;
+}
+
+int RedLevel(const XSI::detail::ImageData& image, std::uint32_t column, std::uint32_t rowFromTop) {
+  const std::size_t index =
+      (std::size_t(rowFromTop) * std::size_t(image.width) + column) * std::size_t(image.channels);
+  // The same arithmetic as Image::GetPixelValue followed by findSpots'
+  // truncation, so both agree on every value.
+  const double unit = image.bitsPerChannel == 16 ? double(image.pixels16[index]) / 65535.0
+                                                 : double(image.pixels8[index]) / 255.0;
+  return static_cast<int>(unit * 255.0);
+}
+
+bool BuildHeightField(const XSI::detail::ImageData& image, const HeightFieldSize& size, Mesh& mesh,
+                      std::string& error) {
+  const std::uint64_t w = image.width > 0 ? std::uint64_t(image.width) : 0;
+  const std::uint64_t h = image.height > 0 ? std::uint64_t(image.height) : 0;
+  const std::uint64_t needed = w * h * std::uint64_t(image.channels > 0 ? image.channels : 0);
+  const std::uint64_t held = image.bitsPerChannel == 16 ? image.pixels16.size() : image.pixels8.size();
+  if (w == 0 || h == 0 || image.channels < 1 || image.channels > 4 || held < needed) {
+    error = "the image holds no pixels";
+    return false;
+  }
+  if (w < 2 || h < 2) {
+    error = "the image is " + std::to_string(w) + " x " + std::to_string(h) +
+            " pixels; a terrain needs at least 2 x 2";
+    return false;
+  }
+  Grid g{HeightFieldSamples(std::uint32_t(w), size.step), HeightFieldSamples(std::uint32_t(h), size.step)};
+  const std::uint64_t vertices = std::uint64_t(g.columns.size()) * g.rows.size();
+  if (vertices > kMaxHeightFieldVertices) {
+    error = "the grid of " + std::to_string(g.columns.size()) + " x " + std::to_string(g.rows.size()) +
+            " samples at step " + std::to_string(size.step) + " would pass the limit of " +
+            std::to_string(kMaxHeightFieldVertices) + " vertices; use a larger step";
+    return false;
+  }
+  Mesh m;
+  m.positions.reserve(vertices);
+  const double cellX = size.sizeX / double(w), cellZ = size.sizeZ / double(h);
+  for (std::uint32_t r : g.rows) {
+    const double z = (double(r) + 0.5 - double(h) / 2.0) * cellZ;
+    for (std::uint32_t c : g.columns) {
+      const double x = (double(c) + 0.5 - double(w) / 2.0) * cellX;
+      const double y = double(RedLevel(image, c, r)) * size.height / 255.0;
+      m.positions.push_back(Vec3{float(x), float(y), float(z)});
+    }
+  }
+  const std::size_t quads = (g.columns.size() - 1) * (g.rows.size() - 1);
+  m.faceStart.reserve(quads + 1);
+  m.cornerVertex.reserve(quads * 4);
+  AddQuads(m, g);
+  std::vector<Vec3> normals(vertices);
+  std::vector<Vec2> uvs(vertices);
+  for (std::size_t ri = 0; ri < g.rows.size(); ++ri) {
+    for (std::size_t ci = 0; ci < g.columns.size(); ++ci) {
+      normals[g.Index(ci, ri)] = GridNormal(m, g, ci, ri);
+      uvs[g.Index(ci, ri)] = Vec2{float((g.columns[ci] + 0.5) / double(w)),
+                                  float(1.0 - (g.rows[ri] + 0.5) / double(h))};
+    }
+  }
+  m.cornerNormal.reserve(m.cornerVertex.size());
+  m.cornerUV.reserve(m.cornerVertex.size());
+  for (std::uint32_t v : m.cornerVertex) {
+    m.cornerNormal.push_back(normals[v]);
+    m.cornerUV.push_back(uvs[v]);
+  }
+  Material terrain;
+  terrain.name = "terrain";
+  terrain.diffuse = Vec3{0.45f, 0.55f, 0.35f};
+  m.materials.push_back(terrain);
+  mesh = std::move(m);
+  return true;
+}
+
+CStatus CreateHeightField(Runtime& rt, const CValueArray& args, CValue& out) {
+  Arguments a;
+  const CStatus read = ReadArguments(rt, args, a);
+  if (!read.Succeeded()) return read;
+  if (rt.GetScene().Find(a.name))
+    return Refuse(rt, L"an object named " + Quoted(a.name) + L" already exists");
+  std::string error;
+  std::shared_ptr<const XSI::detail::ImageData> image = LoadImageFile(a.path, error);
+  if (!image) return Refuse(rt, FromUtf8(error), CStatus::Fail);
+  Mesh mesh;
+  if (!BuildHeightField(*image, a.size, mesh, error))
+    return Refuse(rt, L"cannot build a terrain from image " + Quoted(FromUtf8(a.path)) + L": " + FromUtf8(error));
+  SceneObject& obj = rt.GetScene().Create(a.name);
+  obj.geometry = Geometry(std::move(mesh));
+  auto& selection = rt.GetScene().SelectionIds();
+  selection.assign(1, obj.id);
+  out = CRef(XSI::siRefKind::Object, obj.id);
+  return CStatus::OK;
+}
+
+}  // namespace host
