@@ -251,4 +251,16 @@ TEST_F(CityTest, ACancelledRunStopsBetweenLotsAndUndoesEverything) {
   EXPECT_EQ(Snapshot(), before);
 }
 
+TEST_F(CityTest, WithoutElevationThereIsNoTerrainAndBuildingsStandOnZero) {
+  std::string text = Recipe();
+  text.replace(text.find("\"elevation\": true"), 17, "\"elevation\": false");
+  std::filesystem::remove(dir_.path() / "maps/town_elevation.bmp");  // not needed then
+  const ct::Run run = ct::RaiseCity(WriteRecipe(text, "flat.json"));
+  ASSERT_TRUE(run.status.Succeeded()) << ct::LastError();
+  EXPECT_EQ(run.out.GetAsInt(), 2);
+  EXPECT_EQ(host::Runtime::Get().GetScene().Find(L"terrain"), nullptr);
+  EXPECT_NEAR(ct::WorldBounds(L"red_1").min.y, 0.0, 1e-3);
+  EXPECT_NEAR(ct::WorldBounds(L"blue_0").min.y, 0.0, 1e-3);
+}
+
 }  // namespace
