@@ -25,7 +25,7 @@ using XSI::CValueArray;
 
 constexpr const wchar_t* kTerrainName = L"terrain";
 // The terrain samples about this many pixels across its longer side.
-constexpr long kTerrainSamples = 1024;
+constexpr long kTerrainSamples = 512;
 
 CString Wide(const std::string& s) { return CString::FromUtf8(s); }
 CString Number(long long v) { return CString(std::to_wstring(v)); }

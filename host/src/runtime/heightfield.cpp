@@ -125,18 +125,32 @@ Vec3 GridNormal(const Mesh& m, const Grid& g, std::size_t ci, std::size_t ri) {
   return Vec3{static_cast<float>(nx / len), static_cast<float>(ny / len), static_cast<float>(nz / len)};
 }
 
-void AddQuads(Mesh& m, const Grid& g) {
+// Quads and their per-corner normals and UVs, written in place: the arrays
+// are sized once, so a million-vertex grid costs no reallocation.
+void AddQuads(Mesh& m, const Grid& g, const std::vector<Vec3>& normals, const std::vector<Vec2>& uvs) {
   const std::size_t nc = g.columns.size(), nr = g.rows.size();
+  const std::size_t quads = (nc - 1) * (nr - 1);
+  m.faceStart.resize(quads + 1);
+  m.cornerVertex.resize(quads * 4);
+  m.cornerNormal.resize(quads * 4);
+  m.cornerUV.resize(quads * 4);
+  m.faceMaterial.assign(quads, 0);
+  std::size_t face = 0;
   for (std::size_t ri = 0; ri + 1 < nr; ++ri) {
-    for (std::size_t ci = 0; ci + 1 < nc; ++ci) {
+    for (std::size_t ci = 0; ci + 1 < nc; ++ci, ++face) {
       // Counter-clockwise seen from above: down the picture first, then right.
       const std::size_t corner[4] = {g.Index(ci, ri), g.Index(ci, ri + 1), g.Index(ci + 1, ri + 1),
                                      g.Index(ci + 1, ri)};
-      for (std::size_t v : corner) m.cornerVertex.push_back(static_cast<std::uint32_t>(v));
-      m.faceStart.push_back(static_cast<std::uint32_t>(m.cornerVertex.size()));
+      const std::size_t at = face * 4;
+      m.faceStart[face] = static_cast<std::uint32_t>(at);
+      for (std::size_t k = 0; k < 4; ++k) {
+        m.cornerVertex[at + k] = static_cast<std::uint32_t>(corner[k]);
+        m.cornerNormal[at + k] = normals[corner[k]];
+        m.cornerUV[at + k] = uvs[corner[k]];
+      }
     }
   }
-  m.faceMaterial.assign(m.FaceCount(), 0);
+  m.faceStart[quads] = static_cast<std::uint32_t>(quads * 4);
 }
 
 }  // namespace
@@ -194,25 +208,16 @@ bool BuildHeightField(const XSI::detail::ImageData& image, const HeightFieldSize
       m.positions.push_back(Vec3{float(x), float(y), float(z)});
     }
   }
-  const std::size_t quads = (g.columns.size() - 1) * (g.rows.size() - 1);
-  m.faceStart.reserve(quads + 1);
-  m.cornerVertex.reserve(quads * 4);
-  AddQuads(m, g);
   std::vector<Vec3> normals(vertices);
   std::vector<Vec2> uvs(vertices);
   for (std::size_t ri = 0; ri < g.rows.size(); ++ri) {
+    const float v = float(1.0 - (g.rows[ri] + 0.5) / double(h));
     for (std::size_t ci = 0; ci < g.columns.size(); ++ci) {
       normals[g.Index(ci, ri)] = GridNormal(m, g, ci, ri);
-      uvs[g.Index(ci, ri)] = Vec2{float((g.columns[ci] + 0.5) / double(w)),
-                                  float(1.0 - (g.rows[ri] + 0.5) / double(h))};
+      uvs[g.Index(ci, ri)] = Vec2{float((g.columns[ci] + 0.5) / double(w)), v};
     }
   }
-  m.cornerNormal.reserve(m.cornerVertex.size());
-  m.cornerUV.reserve(m.cornerVertex.size());
-  for (std::uint32_t v : m.cornerVertex) {
-    m.cornerNormal.push_back(normals[v]);
-    m.cornerUV.push_back(uvs[v]);
-  }
+  AddQuads(m, g, normals, uvs);
   Material terrain;
   terrain.name = "terrain";
   terrain.diffuse = Vec3{0.45f, 0.55f, 0.35f};
