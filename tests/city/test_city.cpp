@@ -263,4 +263,43 @@ TEST_F(CityTest, WithoutElevationThereIsNoTerrainAndBuildingsStandOnZero) {
   EXPECT_NEAR(ct::WorldBounds(L"blue_0").min.y, 0.0, 1e-3);
 }
 
+// A map wider than 512 pixels gets a terrain sampled every few pixels: the
+// building's base, exact at its centre pixel, is within one step's change
+// of height of the ground mesh there.
+TEST(CityTerrain, OnACoarseTerrainBuildingsStandWithinOneStepOfTheGround) {
+  ct::LoadPlugins();
+  host::Runtime::Get().ResetScene();
+  testsupport::TempDir dir("city-coarse");
+  testsupport::WorkingDir cwd(dir.path());
+  ct::Picture map(1100, 40, 100, 100, 100), elevation(1100, 40, 0, 0, 0);
+  map.Fill(500, 5, 560, 34, 230, 30, 30);  // centre column 530
+  for (int r = 0; r < 40; ++r)
+    for (int c = 0; c < 1100; ++c) {
+      const auto v = std::uint8_t(c / 5);
+      elevation.Set(c, r, v, v, v);
+    }
+  map.WriteBmp(dir.File("m.bmp"));
+  elevation.WriteBmp(dir.File("m_elevation.bmp"));
+  const std::string recipe = dir.Write("r.json", R"({"images": ".", "map": "m", "elevation": true, "scale": 2,
+    "height": 255, "seed": 1, "zones": [{"name": "z", "rgb": [230, 30, 30], "range": [5, 5, 5],
+    "min_pixels": 10, "style": "brick", "floors": [1, 1]}]})");
+  const ct::Run run = ct::RaiseCity(recipe);
+  ASSERT_TRUE(run.status.Succeeded()) << ct::LastError();
+  ASSERT_EQ(run.out.GetAsInt(), 1);
+  auto terrain = host::Runtime::Get().GetScene().Find(L"terrain")->geometry.Snapshot();
+  // Step 3: columns 0, 3, ..., 1098, 1099 and rows 0, 3, ..., 39.
+  const std::size_t columns = 368;
+  ASSERT_EQ(terrain->VertexCount(), columns * 14);
+  const host::Bounds b = ct::WorldBounds(L"z_0");
+  const double cx = (b.min.x + b.max.x) / 2;
+  EXPECT_NEAR(cx, (530 + 0.5 - 550) * 2, 1e-3);
+  EXPECT_NEAR(b.min.y, 530 / 5, 1e-3);  // red 106 at height 255
+  // The two terrain samples of the first row around the centre.
+  std::size_t i = 0;
+  while (i + 1 < columns && terrain->positions[i + 1].x < cx) ++i;
+  const host::Vec3 a = terrain->positions[i], c = terrain->positions[i + 1];
+  const double ground = a.y + (c.y - a.y) * (cx - a.x) / (c.x - a.x);
+  EXPECT_LE(std::abs(b.min.y - ground), std::abs(c.y - a.y) + 1e-3);
+}
+
 }  // namespace
