@@ -302,4 +302,24 @@ TEST(CityTerrain, OnACoarseTerrainBuildingsStandWithinOneStepOfTheGround) {
   EXPECT_LE(std::abs(b.min.y - ground), std::abs(c.y - a.y) + 1e-3);
 }
 
+// A ring-shaped lot's centre lies in its hole: there is no lot box around it
+// to build in, so the lot is skipped rather than built on the street.
+TEST(CityRing, ALotWhoseCentreLiesOutsideItIsSkipped) {
+  ct::LoadPlugins();
+  host::Runtime::Get().ResetScene();
+  testsupport::TempDir dir("city-ring");
+  testsupport::WorkingDir cwd(dir.path());
+  ct::Picture map(80, 80, 100, 100, 100);
+  map.Fill(10, 10, 69, 69, 230, 30, 30);
+  map.Fill(20, 20, 59, 59, 100, 100, 100);  // the hole, centre (39, 39) in it
+  map.WriteBmp(dir.File("m.bmp"));
+  const std::string recipe = dir.Write("r.json", R"({"images": ".", "map": "m", "elevation": false, "scale": 3,
+    "height": 0, "seed": 1, "zones": [{"name": "z", "rgb": [230, 30, 30], "range": [5, 5, 5],
+    "min_pixels": 10, "style": "brick", "floors": [1, 2]}]})");
+  const ct::Run run = ct::RaiseCity(recipe);
+  ASSERT_TRUE(run.status.Succeeded()) << ct::LastError();
+  EXPECT_EQ(run.out.GetAsInt(), 0);
+  EXPECT_EQ(host::Runtime::Get().GetScene().Count(), 0u);
+}
+
 }  // namespace
