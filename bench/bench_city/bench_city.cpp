@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -101,36 +103,50 @@ struct Row {
   long raised = 0;
   double city = 0, towers = 0;        // wall
   double cityCpu = 0, towersCpu = 0;  // this thread's CPU
+  std::map<std::string, double> parts;  // CPU inside each command the city ran
 };
 
-Row Measure(const fs::path& dir, int lots) {
-  WriteMaps(dir, lots);
+// One RaiseCity run with every command it issues timed; fills `towers` with
+// the RaiseTower arguments when it is not null.
+void TimeCity(const fs::path& dir, Row& row, std::vector<XSI::CValueArray>* towers) {
   host::Runtime& rt = host::Runtime::Get();
-  Row row;
-  row.lots = lots;
   rt.ResetScene();
+  row.parts.clear();
+  // The journal keeps only the latest entries: wrap the commands instead.
+  std::vector<std::pair<host::CommandDef*, decltype(host::CommandDef::run)>> wrapped;
+  for (const wchar_t* name : {L"RaiseTower", L"findSpots", L"CreateImageClip", L"CreateHeightField", L"Translate"}) {
+    host::CommandDef* def = rt.FindCommand(name);
+    const auto original = def->run;
+    wrapped.emplace_back(def, original);
+    double* part = &row.parts[XSI::CString(name).GetUtf8String()];
+    std::vector<XSI::CValueArray>* record = std::wcscmp(name, L"RaiseTower") == 0 ? towers : nullptr;
+    def->run = [record, original, part](const XSI::CValueArray& a, XSI::CValue& o) {
+      if (record) record->push_back(a);
+      const double c = CpuSeconds();
+      const XSI::CStatus st = original(a, o);
+      *part += CpuSeconds() - c;
+      return st;
+    };
+  }
   XSI::CValueArray args;
   args.Add(XSI::CString::FromUtf8((dir / "bench.json").string()));
   XSI::CValue out;
-  // The journal keeps only the latest entries: record RaiseTower's arguments
-  // by wrapping the command for the city run.
-  std::vector<XSI::CValueArray> towers;
-  host::CommandDef* def = rt.FindCommand(L"RaiseTower");
-  const auto original = def->run;
-  def->run = [&towers, original](const XSI::CValueArray& a, XSI::CValue& o) {
-    towers.push_back(a);
-    return original(a, o);
-  };
   const auto t0 = Clock::now();
   const double c0 = CpuSeconds();
-  if (!XSI::Application().ExecuteCommand(L"RaiseCity", args, out).Succeeded()) {
+  const bool ok = XSI::Application().ExecuteCommand(L"RaiseCity", args, out).Succeeded();
+  row.city = Seconds(Clock::now() - t0);
+  row.cityCpu = CpuSeconds() - c0;
+  for (auto& [def, original] : wrapped) def->run = original;
+  if (!ok) {
     std::fprintf(stderr, "RaiseCity failed\n");
     std::exit(1);
   }
-  row.city = Seconds(Clock::now() - t0);
-  row.cityCpu = CpuSeconds() - c0;
   row.raised = out.GetAsInt();
-  def->run = original;
+  rt.ResetScene();
+}
+
+void TimeTowers(const std::vector<XSI::CValueArray>& towers, Row& row) {
+  host::Runtime& rt = host::Runtime::Get();
   rt.ResetScene();
   const auto t1 = Clock::now();
   const double c1 = CpuSeconds();
@@ -139,6 +155,20 @@ Row Measure(const fs::path& dir, int lots) {
   row.towers = Seconds(Clock::now() - t1);
   row.towersCpu = CpuSeconds() - c1;
   rt.ResetScene();
+}
+
+// Each side runs twice, alternating, and the second runs count: the first
+// pays for the process's memory coming in, which would favour whichever ran
+// later.
+Row Measure(const fs::path& dir, int lots) {
+  WriteMaps(dir, lots);
+  Row row;
+  row.lots = lots;
+  std::vector<XSI::CValueArray> towers;
+  TimeCity(dir, row, &towers);
+  TimeTowers(towers, row);
+  TimeCity(dir, row, nullptr);
+  TimeTowers(towers, row);
   return row;
 }
 
@@ -199,6 +229,9 @@ int main(int argc, char** argv) {
     std::printf("%6d %7ld %10.3f %10.3f %8.1f%% %10.3f %10.3f %8.1f%% %12.3f\n", r.lots, r.raised, r.city,
                 r.towers, 100.0 * (r.city / r.towers - 1.0), r.cityCpu, r.towersCpu,
                 100.0 * (r.cityCpu / r.towersCpu - 1.0), 1000.0 * r.cityCpu / r.lots);
+    std::printf("       cpu inside:");
+    for (const auto& [name, seconds] : r.parts) std::printf(" %s %.3f", name.c_str(), seconds);
+    std::printf("\n");
     std::fflush(stdout);
   }
   fs::current_path(previous);
