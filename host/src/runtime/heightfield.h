@@ -42,8 +42,8 @@ int RedLevel(const XSI::detail::ImageData& image, std::uint32_t column, std::uin
 // The grid mesh of `image`: quads wound counter-clockwise seen from +Y, UVs
 // onto the picture (u right, v up), smooth per-vertex normals, one material
 // "terrain". False with `error` set when the image holds no usable pixels, is
-// narrower or lower than 2 pixels, or
-// the grid would pass kMaxHeightFieldVertices.
+// narrower or lower than 2 pixels, or the grid would pass
+// kMaxHeightFieldVertices.
 bool BuildHeightField(const XSI::detail::ImageData& image, const HeightFieldSize& size, Mesh& mesh,
                       std::string& error);
 
