@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <iostream>
 #include <utility>
 
@@ -108,7 +109,9 @@ int TerminalColumns(int fd) {
 ProgressDisplay::Setup ProgressDisplay::ForStderr(bool quiet, std::function<void(const std::string&)> log) {
   Setup setup;
   setup.log = std::move(log);
-  if (quiet || isatty(STDERR_FILENO) != 1) return setup;
+  // A dumb terminal cannot clear a line, so it gets the lines instead.
+  const char* term = std::getenv("TERM");
+  if (quiet || isatty(STDERR_FILENO) != 1 || (term && std::string(term) == "dumb")) return setup;
   setup.mode = Bar;
   setup.terminal = &std::cerr;
   setup.columns = [] { return TerminalColumns(STDERR_FILENO); };
@@ -170,7 +173,11 @@ void ProgressDisplay::OnLinesEvent(const host::ProgressState& state, host::Progr
 
 void ProgressDisplay::Draw(const host::ProgressState& state) {
   drawn_ = setup_.clock();
-  *setup_.terminal << kClearLine << FormatBarLine(state, drawn_ - started_, setup_.columns())
+  // Until the command looks at the flag the bar is the only sign that the
+  // Ctrl-C was seen.
+  host::ProgressState shown = state;
+  if (attached_ && attached_->CancelRequested()) shown.text = L"cancelling (Ctrl-C again ends scenehost)";
+  *setup_.terminal << kClearLine << FormatBarLine(shown, drawn_ - started_, setup_.columns())
                    << std::flush;
   shown_ = true;
 }

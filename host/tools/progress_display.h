@@ -43,7 +43,8 @@ class ProgressDisplay {
     Clock clock = std::chrono::steady_clock::now;
   };
 
-  // What scenehost uses: Bar on a terminal stderr unless quiet, else Lines.
+  // What scenehost uses: Bar on a terminal stderr (not TERM=dumb) unless
+  // quiet, else Lines.
   static Setup ForStderr(bool quiet, std::function<void(const std::string&)> log);
 
   explicit ProgressDisplay(Setup setup);

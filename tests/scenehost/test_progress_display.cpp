@@ -180,3 +180,16 @@ TEST(ProgressBarDisplay, LogLinesPrintedWhileABarShowsGetALineOfTheirOwn) {
   rig.display.AfterTerminalLine();
   EXPECT_EQ(rig.Take(), "") << "a stopped bar stays gone";
 }
+
+TEST(ProgressBarDisplay, ShowsThatACancelIsUnderWay) {
+  Rig rig(ProgressDisplay::Bar, 120);
+  rig.progress.Start(10, XSI::CString::FromUtf8("c"));
+  rig.progress.SetText(XSI::CString::FromUtf8("step 1"));
+  rig.progress.RequestCancel();
+  rig.now += 100ms;
+  rig.progress.Advance(1);
+  const std::string drawn = rig.Take();
+  EXPECT_TRUE(Has(drawn, "1/10  10%")) << drawn;
+  EXPECT_TRUE(Has(drawn, "cancelling (Ctrl-C again ends scenehost)")) << drawn;
+  EXPECT_FALSE(Has(drawn, "step 1")) << drawn;
+}

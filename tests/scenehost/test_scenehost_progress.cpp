@@ -91,7 +91,7 @@ Result RunHost(std::vector<std::string> args, bool ignoreInterrupt = false) {
 
 // Runs scenehost with stderr on a pseudo-terminal; returns what it drew
 // there. The terminal is read while the process runs so it never blocks.
-std::string RunOnTerminal(std::vector<std::string> args, int& code) {
+std::string RunOnTerminal(std::vector<std::string> args, int& code, const std::string& term = "xterm") {
   code = -1;
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no pty";
@@ -105,9 +105,16 @@ std::string RunOnTerminal(std::vector<std::string> args, int& code) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // Whatever terminal the tests run under, this one can clear a line.
+  std::vector<std::string> env{"TERM=" + term};
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("TERM=", 0) != 0) env.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   pid_t pid = 0;
   std::string drawn;
-  if (posix_spawn(&pid, kHost.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+  if (posix_spawn(&pid, kHost.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
     char buffer[4096];
     int status = 0;
     for (;;) {
@@ -216,4 +223,12 @@ TEST(ScenehostProgress, TerminalStderrGetsABarThatIsClearedAtTheEnd) {
   const std::size_t end = drawn.size() >= 4 ? drawn.size() - 4 : 0;
   EXPECT_EQ(drawn.substr(end), "\r\033[K") << drawn;
   EXPECT_FALSE(Has(drawn, "info: progressloop 40: 10%")) << "no tenth lines beside a bar";
+}
+
+TEST(ScenehostProgress, ADumbTerminalGetsLinesInsteadOfABar) {
+  int code = -1;
+  const std::string drawn = RunOnTerminal({"progressloop", "10"}, code, "dumb");
+  EXPECT_EQ(code, 0) << drawn;
+  EXPECT_FALSE(Has(drawn, "\033[K")) << drawn;
+  EXPECT_TRUE(Has(drawn, "info: progressloop 10: 50% (5 of 10)")) << drawn;
 }
