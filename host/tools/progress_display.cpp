@@ -21,6 +21,7 @@ using std::chrono::nanoseconds;
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 constexpr int kFallbackColumns = 80;
 constexpr const char* kClearLine = "\r\033[K";
+constexpr long double kMostSecondsShown = 100.0L * 3600;
 
 // ShownText leaves only printable ASCII and whole UTF-8 characters, so a
 // character is one lead byte; wide East Asian characters count as one, which
@@ -63,7 +64,7 @@ std::string BarCells(long done, long total, int cells) {
 long Percent(long done, long total) {
   if (total <= 0 || done <= 0) return 0;
   if (done >= total) return 100;
-  // long double holds any long exactly, so the floor is the true one.
+  // In long double: no overflow, and exact for any count a command makes.
   return static_cast<long>(static_cast<long double>(done) * 100 / static_cast<long double>(total));
 }
 
@@ -71,8 +72,11 @@ std::string FormatTimeLeft(long done, long total, nanoseconds elapsed) {
   if (done <= 0 || total <= 0) return "--";
   const long double perStep = static_cast<long double>(elapsed.count()) / done;
   const long double leftNs = perStep * static_cast<long double>(std::max(0L, total - done));
-  // Rounded up: "0s left" only once nothing is left.
-  const long long seconds = static_cast<long long>(std::ceil(leftNs / 1e9L));
+  // Rounded up: "0s left" only once nothing is left. Capped before the
+  // conversion, which a first step of a huge total could overflow.
+  const long double exact = std::ceil(std::max(0.0L, leftNs) / 1e9L);
+  if (exact >= kMostSecondsShown) return ">99h";
+  const auto seconds = static_cast<long long>(exact);
   if (seconds < 60) return std::to_string(seconds) + "s";
   if (seconds < 3600) return std::to_string(seconds / 60) + "m" + TwoDigits(seconds % 60) + "s";
   return std::to_string(seconds / 3600) + "h" + TwoDigits(seconds / 60 % 60) + "m";

@@ -80,7 +80,7 @@ class ProgressDisplay {
 long Percent(long done, long total);
 
 // "--" before the first step, else the elapsed time scaled to the steps
-// left: "42s", "3m05s", "1h02m".
+// left: "42s", "3m05s", "1h02m", and ">99h" beyond that.
 std::string FormatTimeLeft(long done, long total, std::chrono::nanoseconds elapsed);
 
 // The bar line without control sequences, at most `columns - 1` characters

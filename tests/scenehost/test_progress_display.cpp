@@ -2,6 +2,7 @@
 // clock and terminal width, the redraw pacing, and the every-tenth log lines.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,6 +70,8 @@ TEST(ProgressTimeLeft, ScalesTheElapsedTimeToTheStepsLeft) {
   EXPECT_EQ(scenehost::FormatTimeLeft(1, 100, 60s), "1h39m");
   EXPECT_EQ(scenehost::FormatTimeLeft(2, 3, 1ns), "1s") << "rounded up while work is left";
   EXPECT_EQ(scenehost::FormatTimeLeft(3, 3, 10s), "0s");
+  EXPECT_EQ(scenehost::FormatTimeLeft(1, 101, 3600s), ">99h");
+  EXPECT_EQ(scenehost::FormatTimeLeft(1, LONG_MAX, 1000h), ">99h") << "no overflow";
 }
 
 TEST(ProgressBarLine, ShowsCaptionBarCountPercentTimeLeftAndStatus) {
