@@ -5,7 +5,8 @@
 //   scenehost [options] --script FILE
 //
 // Exit status: 0 every command succeeded, 1 a command failed, 2 usage error
-// (unknown command or option, unreadable or malformed script).
+// (unknown command or option, unreadable or malformed script), 130 the run
+// was cancelled with Ctrl-C.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -30,9 +31,11 @@
 #include <xsi_siobject.h>
 #include <xsi_version.h>
 
+#include "cancel_signal.h"
 #include "elf_check.h"
 #include "message_text.h"
 #include "plugin_loader.h"
+#include "progress_display.h"
 #include "runtime.h"
 #include "script_words.h"
 
@@ -40,7 +43,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum Exit { kOk = 0, kFailed = 1, kUsage = 2 };
+enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kCancelled = 130 };  // 130: as shells report SIGINT
 
 // "no such file or directory": the system's text, cased to sit after a colon.
 std::string ErrnoText(int error) {
@@ -127,6 +130,9 @@ class LogOutput {
     return true;
   }
 
+  // A progress bar on the same terminal makes way for each line shown.
+  void SetProgressDisplay(scenehost::ProgressDisplay* display) { display_ = display; }
+
   // Script position put in front of errors and warnings ("run.txt:3: ").
   void SetLocation(std::string location) { location_ = std::move(location); }
   int Errors() const { return errors_; }
@@ -140,7 +146,10 @@ class LogOutput {
     if (severity < XSI::siTraceMsg && !location_.empty()) line += location_ + ": ";
     line += scenehost::ShownText(text.GetUtf8String(), scenehost::kShownLineBytes);
     if (file_) file_ << line << '\n' << std::flush;
-    if (ShowsOnTerminal(severity)) std::cerr << line << '\n' << std::flush;
+    if (!ShowsOnTerminal(severity)) return;
+    if (display_) display_->BeforeTerminalLine();
+    std::cerr << line << '\n' << std::flush;
+    if (display_) display_->AfterTerminalLine();
   }
 
  private:
@@ -157,6 +166,7 @@ class LogOutput {
   std::ofstream file_;
   std::string location_;
   int errors_ = 0;
+  scenehost::ProgressDisplay* display_ = nullptr;
 };
 
 // ---- running commands ------------------------------------------------------------
@@ -182,11 +192,19 @@ class Host {
     return rt_.FindCommand(XSI::CString::FromUtf8(name)) != nullptr;
   }
 
-  // Runs one command; prints its value. Returns kOk or kFailed.
+  // Runs one command; prints its value. Returns kOk, kFailed or kCancelled.
   Exit Run(const std::string& name, const XSI::CValueArray& args) {
+    if (rt_.GetProgress().CancelRequested()) return Cancelled("stopped before " + name);
     const int errorsBefore = log_.Errors();
     XSI::CValue out;
     const XSI::CStatus st = rt_.Execute(XSI::CString::FromUtf8(name), args, out);
+    // A bar the command left running would stay on screen for good.
+    rt_.GetProgress().Stop();
+    if (st == XSI::CStatus::Abort) return Cancelled(name + " stopped; the scene is as it was before it");
+    if (rt_.GetProgress().CancelRequested()) {
+      if (auto text = FormatValue(out); text && st.Succeeded()) std::cout << *text << '\n' << std::flush;
+      return Cancelled("stopped after " + name + (st.Succeeded() ? "" : ", which failed"));
+    }
     if (!st.Succeeded()) {
       if (log_.Errors() == errorsBefore) rt_.Error(XSI::CString::FromUtf8(name + " failed"));
       return kFailed;
@@ -202,6 +220,13 @@ class Host {
   }
 
  private:
+  // Only the plug-in knows what its own command undid, so the message says
+  // no more than which command the run stopped at.
+  Exit Cancelled(const std::string& what) {
+    rt_.Error(XSI::CString::FromUtf8("cancelled: " + what));
+    return kCancelled;
+  }
+
   host::Runtime& rt_;
   LogOutput& log_;
 };
@@ -376,8 +401,10 @@ void DefineOptions(CLI::App& app, Options& o) {
       "bools, anything else text.\n"
       "A script is UTF-8 text of at most 16 MiB: one command a line (at most 1 MiB),\n"
       "words quoted as in a POSIX shell, '#' starts a comment.\n"
-      "Exit status: 0 success, 1 a command failed, 2 usage error. A plug-in that\n"
-      "fails to load is reported and left out; it does not change the status.");
+      "Exit status: 0 success, 1 a command failed, 2 usage error, 130 cancelled.\n"
+      "A plug-in that fails to load is reported and left out; it does not change\n"
+      "the status. Ctrl-C asks the running command to stop, and the run ends after\n"
+      "it without --save; a second Ctrl-C ends scenehost at once.");
 }
 
 // Options may stand before or after the COMMAND words, as in
@@ -476,6 +503,32 @@ Exit SaveScene(Host& host, LogOutput& log, const std::string& path) {
   return result;
 }
 
+void SaveSkipped(host::Runtime& rt, const std::string& path) {
+  rt.Error(XSI::CString::FromUtf8("--save skipped: the run was cancelled, so " + QuotedPath(path) +
+                                  " was not written"));
+}
+
+// Commands run with the progress display attached and Ctrl-C asking them
+// to stop. A failed or cancelled run leaves no file behind rather than a
+// half-built scene.
+Exit RunWithProgress(host::Runtime& rt, Host& host, LogOutput& log, const Options& o) {
+  scenehost::ProgressDisplay display(scenehost::ProgressDisplay::ForStderr(
+      o.quiet, [&rt](const std::string& line) { rt.Log(XSI::CString::FromUtf8(line), XSI::siInfoMsg); }));
+  display.Attach(rt.GetProgress());
+  struct Shown {
+    LogOutput& log;
+    ~Shown() { log.SetProgressDisplay(nullptr); }  // the log outlives the display
+  } shown{log};
+  log.SetProgressDisplay(&display);
+  const scenehost::CancelOnInterrupt interrupt(rt.GetProgress());
+  const Exit result = RunCommands(host, log, o);
+  if (result == kCancelled && !o.save.empty()) SaveSkipped(rt, o.save);
+  // A Ctrl-C during the save itself still leaves a whole file: it is
+  // written to a temporary file and renamed.
+  if (result != kOk || o.save.empty()) return result;
+  return SaveScene(host, log, o.save);
+}
+
 int Main(int argc, char** argv) {
   Options o;
   CLI::App app{"Runs host and plug-in commands on a scene.", "scenehost"};
@@ -511,9 +564,7 @@ int Main(int argc, char** argv) {
       std::cout << app.help();
       PrintCommands(rt);
     } else {
-      result = RunCommands(host, log, o);
-      // A failed run leaves no file behind rather than a half-built scene.
-      if (result == kOk && !o.save.empty()) result = SaveScene(host, log, o.save);
+      result = RunWithProgress(rt, host, log, o);
     }
     plugins.UnloadAll();
   }

@@ -19,6 +19,7 @@
 #include "xsi_context.h"
 #include "xsi_image.h"
 #include "xsi_pluginregistrar.h"
+#include "xsi_progress.h"
 #include "xsi_ref.h"
 #include "xsi_selection.h"
 #include "xsi_siobject.h"

@@ -1,7 +1,7 @@
 // ProgressBar: how far a long command has come, and whether the user asked it
 // to stop. The host shows it (scenehost: a one-line bar on stderr, or a log
-// line every 10% when stderr is not a terminal or under --quiet). A plug-in
-// makes one on the stack for its run:
+// line every 10% when stderr is not a terminal or under --quiet; see
+// docs/progress.md). A plug-in makes one on the stack for its run:
 //
 //   XSI::ProgressBar bar;
 //   bar.Start(lots, L"RaiseCity town.json");

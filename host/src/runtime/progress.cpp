@@ -15,7 +15,8 @@ void Progress::Start(long total, const XSI::CString& caption) {
 
 void Progress::Advance(long steps) {
   if (!state_.running || steps <= 0) return;
-  state_.done = std::min(state_.total, state_.done + std::min(steps, state_.total));
+  // Added as the room left, so a huge step cannot overflow the count.
+  state_.done += std::min(steps, state_.total - state_.done);
   Notify(ProgressState::Advanced);
 }
 

@@ -1,0 +1,149 @@
+// XSI::ProgressBar through the real runtime: what a display attached to the
+// runtime's progress state is told, and the cancel flag.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <stdexcept>
+#include <vector>
+
+#include "runtime.h"
+#include "xsi_progress.h"
+
+using XSI::CStatus;
+using XSI::ProgressBar;
+
+namespace {
+
+struct Seen {
+  host::ProgressState::Event event;
+  long total, done;
+  std::string caption, text;
+  bool running;
+};
+
+class Progress : public ::testing::Test {
+ protected:
+  host::Progress& progress_ = host::Runtime::Get().GetProgress();
+  std::vector<Seen> seen_;
+
+  void SetUp() override {
+    progress_.SetSink([this](const host::ProgressState& s, host::ProgressState::Event e) {
+      seen_.push_back({e, s.total, s.done, s.caption.GetUtf8String(), s.text.GetUtf8String(), s.running});
+    });
+  }
+  void TearDown() override {
+    progress_.Stop();
+    progress_.SetSink({});
+    progress_.ClearCancel();
+  }
+};
+
+}  // namespace
+
+TEST_F(Progress, StartNeedsAtLeastOneStep) {
+  ProgressBar bar;
+  EXPECT_EQ(bar.Start(0, L"none"), CStatus::InvalidArgument);
+  EXPECT_EQ(bar.Start(-3, L"none"), CStatus::InvalidArgument);
+  EXPECT_TRUE(seen_.empty());
+  EXPECT_FALSE(progress_.State().running);
+  // Nothing started, so there is nothing to stop either.
+  EXPECT_EQ(bar.Stop(), CStatus::OK);
+  EXPECT_TRUE(seen_.empty());
+}
+
+TEST_F(Progress, CountsStayWithinTheTotal) {
+  ProgressBar bar;
+  ASSERT_EQ(bar.Start(5, L"RaiseCity town.json"), CStatus::OK);
+  EXPECT_EQ(bar.Increment(), CStatus::OK);
+  EXPECT_EQ(bar.Increment(3), CStatus::OK);
+  EXPECT_EQ(progress_.State().done, 4);
+  EXPECT_EQ(bar.Increment(LONG_MAX), CStatus::OK);  // no overflow past the total
+  EXPECT_EQ(progress_.State().done, 5);
+  EXPECT_EQ(bar.Increment(-1), CStatus::InvalidArgument);
+  EXPECT_EQ(progress_.State().done, 5);
+  ASSERT_FALSE(seen_.empty());
+  EXPECT_EQ(seen_.front().event, host::ProgressState::Started);
+  EXPECT_EQ(seen_.front().caption, "RaiseCity town.json");
+  EXPECT_EQ(seen_.front().total, 5);
+  EXPECT_EQ(seen_.front().done, 0);
+}
+
+TEST_F(Progress, TextAndStopReachTheDisplayAndLaterCallsAreIgnored) {
+  ProgressBar bar;
+  ASSERT_EQ(bar.Start(2, L"c"), CStatus::OK);
+  EXPECT_EQ(bar.SetStatusText(L"lot 1: brick_1"), CStatus::OK);
+  EXPECT_EQ(bar.Stop(), CStatus::OK);
+  EXPECT_EQ(bar.Increment(), CStatus::OK);
+  EXPECT_EQ(bar.SetStatusText(L"late"), CStatus::OK);
+  ASSERT_EQ(seen_.size(), 3u);
+  EXPECT_EQ(seen_[1].event, host::ProgressState::TextChanged);
+  EXPECT_EQ(seen_[1].text, "lot 1: brick_1");
+  EXPECT_EQ(seen_[2].event, host::ProgressState::Stopped);
+  EXPECT_FALSE(seen_[2].running);
+  EXPECT_EQ(progress_.State().done, 0);
+}
+
+TEST_F(Progress, ASecondStartRestartsTheCount) {
+  ProgressBar bar;
+  ASSERT_EQ(bar.Start(10, L"first"), CStatus::OK);
+  bar.Increment(4);
+  bar.SetStatusText(L"old text");
+  ASSERT_EQ(bar.Start(3, L"second"), CStatus::OK);
+  EXPECT_EQ(progress_.State().total, 3);
+  EXPECT_EQ(progress_.State().done, 0);
+  EXPECT_EQ(progress_.State().text.GetUtf8String(), "");
+  EXPECT_EQ(seen_.back().caption, "second");
+}
+
+TEST_F(Progress, DestructorStopsOnlyWhatTheBarStarted) {
+  {
+    ProgressBar bar;
+    ASSERT_EQ(bar.Start(3, L"scoped"), CStatus::OK);
+  }
+  ASSERT_FALSE(seen_.empty());
+  EXPECT_EQ(seen_.back().event, host::ProgressState::Stopped);
+  EXPECT_FALSE(progress_.State().running);
+
+  ProgressBar running;
+  ASSERT_EQ(running.Start(3, L"running"), CStatus::OK);
+  { ProgressBar neverStarted; }
+  EXPECT_TRUE(progress_.State().running);
+  EXPECT_EQ(seen_.back().event, host::ProgressState::Started);
+}
+
+TEST_F(Progress, CancelIsSeenByEveryBarUntilTheHostClearsIt) {
+  ProgressBar idle, bar;
+  EXPECT_FALSE(idle.IsCancelled());
+  progress_.RequestCancel();
+  // A Ctrl-C that came before the command started its bar still counts.
+  ASSERT_EQ(bar.Start(4, L"c"), CStatus::OK);
+  EXPECT_TRUE(bar.IsCancelled());
+  EXPECT_TRUE(idle.IsCancelled());
+  bar.Stop();
+  EXPECT_TRUE(bar.IsCancelled()) << "stopping the bar is not the host clearing the flag";
+  progress_.ClearCancel();
+  EXPECT_FALSE(bar.IsCancelled());
+  EXPECT_FALSE(idle.IsCancelled());
+}
+
+TEST_F(Progress, AFailingDisplayDoesNotFailTheCommand) {
+  progress_.SetSink([](const host::ProgressState&, host::ProgressState::Event) {
+    throw std::runtime_error("terminal gone");
+  });
+  ProgressBar bar;
+  EXPECT_EQ(bar.Start(2, L"c"), CStatus::OK);
+  EXPECT_EQ(bar.Increment(), CStatus::OK);
+  EXPECT_EQ(bar.SetStatusText(L"t"), CStatus::OK);
+  EXPECT_EQ(bar.Stop(), CStatus::OK);
+  EXPECT_EQ(progress_.State().done, 1);
+}
+
+TEST_F(Progress, HugeTotalsAndStepsDoNotOverflow) {
+  ProgressBar bar;
+  ASSERT_EQ(bar.Start(LONG_MAX, L"huge"), CStatus::OK);
+  EXPECT_EQ(bar.Increment(LONG_MAX / 2 + 1), CStatus::OK);
+  EXPECT_EQ(bar.Increment(LONG_MAX / 2 + 1), CStatus::OK);
+  EXPECT_EQ(progress_.State().done, LONG_MAX);
+  EXPECT_EQ(bar.Increment(1), CStatus::OK);
+  EXPECT_EQ(progress_.State().done, LONG_MAX);
+}
