@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "formats.h"
+#include "preview_command.h"
 #include "runtime.h"
 
 namespace host {
@@ -541,6 +542,7 @@ void RegisterHostCommands(Runtime& rt) {
     def.run = [fn, r](const CValueArray& args, CValue& out) { return fn(*r, args, out); };
     rt.RegisterCommand(std::move(def));
   }
+  RegisterPreviewCommand(rt);
 }
 
 }  // namespace host
