@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the main job: a five-storey brick tower from the
-# bundled units library, saved as binary glTF and as OBJ under out/.
+# bundled units library, saved as binary glTF and as OBJ under out/, with a
+# preview picture of it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" -DXSI_BUILD_TESTS=OFF -DXSI_BUILD_BENCH=OFF
 host="$root/build/bin/scenehost"
 mkdir -p "$root/out"
-"$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.glb"
+"$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.glb" --preview "$root/out/tower.png"
 "$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.obj"
 echo "wrote $root/out/tower.glb"
 echo "wrote $root/out/tower.obj"
+echo "wrote $root/out/tower.png"

@@ -94,13 +94,22 @@ EGLContext Es3Context(EGLDisplay display, std::string& error) {
   return context;
 }
 
+// The display is set up once per process and kept: starting the driver
+// loads and compiles much (llvmpipe loads LLVM), and each unload of it
+// leaves LLVM's static allocations behind. A failed start is tried again.
+EGLDisplay SharedDisplay(std::string& error) {
+  static EGLDisplay display = EGL_NO_DISPLAY;
+  if (display == EGL_NO_DISPLAY) display = SurfacelessDisplay(error);
+  return display;
+}
+
 }  // namespace
 
 std::unique_ptr<OffscreenContext> OffscreenContext::Create(std::string& error) {
   std::unique_ptr<OffscreenContext> gl(new OffscreenContext());
-  EGLDisplay display = SurfacelessDisplay(error);
+  EGLDisplay display = SharedDisplay(error);
   if (display == EGL_NO_DISPLAY) return nullptr;
-  gl->display_ = display;  // terminated by the destructor from here on
+  gl->display_ = display;
   EGLContext context = Es3Context(display, error);
   if (context == EGL_NO_CONTEXT) return nullptr;
   gl->context_ = context;
@@ -115,7 +124,6 @@ OffscreenContext::~OffscreenContext() {
   if (!display_) return;
   eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   if (context_) eglDestroyContext(display_, context_);
-  eglTerminate(display_);
   eglReleaseThread();
 }
 

@@ -2,7 +2,8 @@
 // GPU needed: EGL on Mesa's surfaceless platform. Mesa picks a GPU's render
 // node when there is one and its llvmpipe software rasteriser otherwise.
 //
-// The context is current on the creating thread for the object's lifetime;
+// The EGL display is made once per process and kept; each object is a
+// context of its own, current on the creating thread for its lifetime;
 // rendering goes into framebuffer objects (there is no default surface).
 // Create() never throws; when EGL or the driver is missing it says which
 // package provides it.
