@@ -127,6 +127,14 @@ OffscreenContext::~OffscreenContext() {
   eglReleaseThread();
 }
 
+bool OffscreenContext::MakeCurrent() {
+  return eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, context_) == EGL_TRUE;
+}
+
+void OffscreenContext::ReleaseCurrent() {
+  eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+}
+
 std::string OffscreenContext::Renderer() const {
   const GLubyte* name = glGetString(GL_RENDERER);
   return name ? reinterpret_cast<const char*>(name) : "";

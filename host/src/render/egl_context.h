@@ -2,9 +2,10 @@
 // GPU needed: EGL on Mesa's surfaceless platform. Mesa picks a GPU's render
 // node when there is one and its llvmpipe software rasteriser otherwise.
 //
-// The EGL display is made once per process and kept; each object is a
-// context of its own, current on the creating thread for its lifetime;
-// rendering goes into framebuffer objects (there is no default surface).
+// The EGL display is made once per process and kept. A context is current
+// on the creating thread until ReleaseCurrent(); MakeCurrent() takes it up
+// again, on any thread, when no other thread holds it. Rendering goes into
+// framebuffer objects (there is no default surface).
 // Create() never throws; when EGL or the driver is missing it says which
 // package provides it.
 #pragma once
@@ -22,6 +23,9 @@ class OffscreenContext {
   ~OffscreenContext();
   OffscreenContext(const OffscreenContext&) = delete;
   OffscreenContext& operator=(const OffscreenContext&) = delete;
+
+  bool MakeCurrent();
+  void ReleaseCurrent();
 
   // "llvmpipe (LLVM 15.0.6, 256 bits)" or a GPU's name.
   std::string Renderer() const;

@@ -76,8 +76,53 @@ GLuint Program(std::string& error) {
   return 0;
 }
 
-void UploadDrawList(const DrawList& list) {
-  GLuint vao = 0, buffers[2] = {};
+// The context and its compiled program are kept for the process: llvmpipe
+// compiles shaders to machine code on first use, which costs more than
+// drawing a large scene. Kept on purpose, never freed.
+struct SharedGl {
+  OffscreenContext* gl = nullptr;
+  GLuint program = 0;
+};
+
+bool TakeSharedGl(SharedGl& shared, std::string& error) {
+  static SharedGl kept;
+  if (!kept.gl) {
+    std::unique_ptr<OffscreenContext> gl = OffscreenContext::Create(error);
+    if (!gl) return false;
+    const GLuint program = Program(error);
+    if (!program) return false;
+    kept = {gl.release(), program};
+  } else if (!kept.gl->MakeCurrent()) {
+    error = "cannot make the OpenGL ES context current";
+    return false;
+  }
+  shared = kept;
+  return true;
+}
+
+// Every object one render makes, deleted when it ends; the context stays
+// current meanwhile and is released after.
+struct RenderObjects {
+  OffscreenContext* gl;
+  GLuint vao = 0, buffers[2] = {}, renderbuffers[3] = {}, framebuffers[2] = {};
+  explicit RenderObjects(OffscreenContext* context) : gl(context) {}
+  RenderObjects(const RenderObjects&) = delete;
+  RenderObjects& operator=(const RenderObjects&) = delete;
+  ~RenderObjects() {
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glBindVertexArray(0);
+    glDeleteFramebuffers(2, framebuffers);
+    glDeleteRenderbuffers(3, renderbuffers);
+    glDeleteBuffers(2, buffers);
+    glDeleteVertexArrays(1, &vao);
+    glFinish();
+    gl->ReleaseCurrent();
+  }
+};
+
+void UploadDrawList(const DrawList& list, RenderObjects& objects) {
+  GLuint& vao = objects.vao;
+  GLuint* buffers = objects.buffers;
   glGenVertexArrays(1, &vao);
   glBindVertexArray(vao);
   glGenBuffers(2, buffers);
@@ -112,11 +157,11 @@ struct TileTargets {
   GLuint drawFbo = 0, readFbo = 0;
 };
 
-bool MakeTargets(int w, int h, TileTargets& t, std::string& error) {
+bool MakeTargets(int w, int h, RenderObjects& objects, TileTargets& t, std::string& error) {
   GLint maxSamples = 0;
   glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
   const GLint samples = std::min(kWantedSamples, maxSamples);
-  GLuint rb[3] = {};
+  GLuint* rb = objects.renderbuffers;
   glGenRenderbuffers(3, rb);
   glBindRenderbuffer(GL_RENDERBUFFER, rb[0]);
   glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA8, w, h);
@@ -124,12 +169,13 @@ bool MakeTargets(int w, int h, TileTargets& t, std::string& error) {
   glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_DEPTH_COMPONENT24, w, h);
   glBindRenderbuffer(GL_RENDERBUFFER, rb[2]);
   glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, w, h);
-  glGenFramebuffers(1, &t.drawFbo);
+  glGenFramebuffers(2, objects.framebuffers);
+  t.drawFbo = objects.framebuffers[0];
+  t.readFbo = objects.framebuffers[1];
   glBindFramebuffer(GL_FRAMEBUFFER, t.drawFbo);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, rb[0]);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, rb[1]);
   const GLenum drawStatus = glCheckFramebufferStatus(GL_FRAMEBUFFER);
-  glGenFramebuffers(1, &t.readFbo);
   glBindFramebuffer(GL_FRAMEBUFFER, t.readFbo);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, rb[2]);
   const GLenum readStatus = glCheckFramebufferStatus(GL_FRAMEBUFFER);
@@ -187,11 +233,12 @@ bool RenderPreview(const std::vector<ExportItem>& items, const PreviewSettings& 
   if (s.view != View::Top) AddGround(list, kGroundColour);
   const Camera cam = FrameBox(list.sceneBox, list.drawnBox, s.view, s.width, s.height);
 
-  std::unique_ptr<OffscreenContext> gl = OffscreenContext::Create(error);
-  if (!gl) return false;
-  const GLuint program = Program(error);
-  if (!program) return false;
-  UploadDrawList(list);
+  SharedGl shared;
+  if (!TakeSharedGl(shared, error)) return false;
+  RenderObjects objects(shared.gl);
+  glGetError();  // start clean: an error left by an earlier render is not this one's
+  const GLuint program = shared.program;
+  UploadDrawList(list, objects);
   if (glGetError() == GL_OUT_OF_MEMORY) return error = "out of memory for the scene's polygons", false;
   SetLighting(program, cam);
   glEnable(GL_DEPTH_TEST);
@@ -199,7 +246,7 @@ bool RenderPreview(const std::vector<ExportItem>& items, const PreviewSettings& 
   glDisable(GL_CULL_FACE);
 
   TileTargets targets;
-  if (!MakeTargets(std::min(s.width, kTileSide), std::min(s.height, kTileSide), targets, error))
+  if (!MakeTargets(std::min(s.width, kTileSide), std::min(s.height, kTileSide), objects, targets, error))
     return false;
   image.width = s.width;
   image.height = s.height;
