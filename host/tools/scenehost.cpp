@@ -447,6 +447,12 @@ std::optional<Exit> CheckPreviewOptions(const Options& o) {
     PrintUsageError("--preview-size and --view need --preview FILE");
     return kUsage;
   }
+  std::string ext = o.preview.size() >= 4 ? o.preview.substr(o.preview.size() - 4) : "";
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (!o.preview.empty() && ext != ".png") {
+    PrintUsageError("--preview: " + QuotedPath(o.preview) + " must end in .png");
+    return kUsage;
+  }
   int width = 0, height = 0;
   host::render::View view{};
   std::string error;

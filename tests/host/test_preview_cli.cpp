@@ -79,7 +79,12 @@ TEST(ScenehostPreview, BadOptionsAreUsageErrorsBeforeAnythingRuns) {
     EXPECT_FALSE(fs::exists(glb)) << c.options;
     EXPECT_FALSE(fs::exists(png)) << c.options;
   }
-  const Outcome run = Scenehost(kTower + " --view top");
+  const std::string jpg = dir.File("x.jpg");
+  Outcome run = Scenehost(kTower + " --save " + Quoted(glb) + " --preview " + Quoted(jpg));
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("x.jpg' must end in .png"), std::string::npos) << run.output;
+  EXPECT_FALSE(fs::exists(glb));
+  run = Scenehost(kTower + " --view top");
   EXPECT_EQ(run.status, 2) << run.output;
   EXPECT_NE(run.output.find("need --preview"), std::string::npos) << run.output;
 }
