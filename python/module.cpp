@@ -272,6 +272,20 @@ class Host {
     RunLocked("SaveScene", values);
   }
 
+  // RenderPreview; a width or height that is not an int goes to the command
+  // as given, which names it in its error.
+  void Render(py::object path, py::object width, py::object height, const std::string& view) {
+    Check();
+    CheckSignals();
+    XSI::CValueArray values;
+    values.Add(XSI::CValue(Text(PathText(path))));
+    values.Add(ToValue(width, 2, "RenderPreview"));
+    values.Add(ToValue(height, 3, "RenderPreview"));
+    values.Add(XSI::CValue(Text(view)));
+    SessionLock lock;
+    RunLocked("RenderPreview", values);
+  }
+
   py::dict Commands() {
     Check();
     SessionLock lock;
@@ -603,6 +617,14 @@ argument of another type. Other threads wait; Ctrl-C stops a script between
 commands, never inside one.)")
       .def("save", &Host::Save, py::arg("path"),
            "Saves the scene as SaveScene does: .obj (with its .mtl) or .glb, chosen by the extension.")
+      .def("render", &Host::Render, py::arg("path"), py::arg("width") = 800, py::arg("height") = 600,
+           py::arg("view") = "iso",
+           R"(render(path, width=800, height=600, view="iso")
+
+Renders the scene's meshes offscreen to a PNG file as RenderPreview does
+(docs/preview.md). view: iso, front, back, left, right or top. Raises
+CommandError for a size outside 1..8192, an unknown view, an empty scene or
+when no EGL driver is installed; no file is written then.)")
       .def_property_readonly("scene",
                              [](Host& h) {
                                h.Check();

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the main job: a five-storey brick tower from the
-# bundled units library, saved as binary glTF and as OBJ under out/, and a
-# town raised from the bundled map (examples/city/town.json) as out/city.glb.
+# bundled units library, saved as binary glTF and as OBJ under out/ with a
+# preview picture of it, and a town raised from the bundled map
+# (examples/city/town.json) as out/city.glb.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" -DXSI_BUILD_TESTS=OFF -DXSI_BUILD_BENCH=OFF
 host="$root/build/bin/scenehost"
 mkdir -p "$root/out"
-"$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.glb"
+"$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.glb" --preview "$root/out/tower.png"
 "$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.obj"
 (cd "$root/out" && "$host" RaiseCity "$root/examples/city/town.json" --save "$root/out/city.glb")
 echo "wrote $root/out/tower.glb"
 echo "wrote $root/out/tower.obj"
+echo "wrote $root/out/tower.png"
 echo "wrote $root/out/city.glb"

@@ -36,6 +36,7 @@
 #include "message_text.h"
 #include "plugin_loader.h"
 #include "progress_display.h"
+#include "preview_settings.h"
 #include "runtime.h"
 #include "script_words.h"
 
@@ -57,6 +58,9 @@ struct Options {
   std::vector<std::string> pluginDirs;
   std::vector<std::string> pluginFiles;
   std::string save;
+  std::string preview;      // --preview FILE.png
+  std::string previewSize;  // --preview-size WxH
+  std::string view;         // --view NAME
   std::string log;
   std::string script;
   bool trace = false;
@@ -391,6 +395,13 @@ void DefineOptions(CLI::App& app, Options& o) {
   app.add_option("--script", o.script, "Run the commands in FILE, one a line")->type_name("FILE");
   app.add_option("--save", o.save, "Save the scene to FILE (.obj or .glb) after the commands")
       ->type_name("FILE");
+  app.add_option("--preview", o.preview,
+                 "Render the scene to FILE (.png) after the commands (and after --save)")
+      ->type_name("FILE");
+  app.add_option("--preview-size", o.previewSize, "Preview picture size, default 800x600")
+      ->type_name("WxH");
+  app.add_option("--view", o.view, "Preview view: iso (default), front, back, left, right, top")
+      ->type_name("NAME");
   app.add_option("--log", o.log, "Write the whole log, verbose lines included, to FILE")
       ->type_name("FILE");
   app.add_flag("--trace", o.trace, "Print the journal to stderr at the end");
@@ -417,7 +428,8 @@ bool IsOptionWord(const std::string& w) {
 }
 
 bool OptionTakesValue(const std::string& w) {
-  static const char* valued[] = {"--home", "--plugins", "--plugin", "--script", "--save", "--log"};
+  static const char* valued[] = {"--home", "--plugins", "--plugin", "--script", "--save", "--log",
+                                 "--preview", "--preview-size", "--view"};
   for (const char* v : valued)
     if (w == v) return true;
   return false;
@@ -455,6 +467,33 @@ std::string UnknownOptions(const std::string& what) {
          " (scenehost --help lists the options)";
 }
 
+// The preview's size and view are checked before any command runs, so a
+// typo does not cost a whole build.
+std::optional<Exit> CheckPreviewOptions(const Options& o) {
+  if (o.preview.empty() && (!o.previewSize.empty() || !o.view.empty())) {
+    PrintUsageError("--preview-size and --view need --preview FILE");
+    return kUsage;
+  }
+  std::string ext = o.preview.size() >= 4 ? o.preview.substr(o.preview.size() - 4) : "";
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (!o.preview.empty() && ext != ".png") {
+    PrintUsageError("--preview: " + QuotedPath(o.preview) + " must end in .png");
+    return kUsage;
+  }
+  int width = 0, height = 0;
+  host::render::View view{};
+  std::string error;
+  if (!o.previewSize.empty() && !host::render::ParsePreviewSize(o.previewSize, width, height, error)) {
+    PrintUsageError("--preview-size: " + error);
+    return kUsage;
+  }
+  if (!o.view.empty() && !host::render::ParsePreviewView(o.view, view, error)) {
+    PrintUsageError("--view: " + error);
+    return kUsage;
+  }
+  return std::nullopt;
+}
+
 // Parses argv; returns the exit status when there is nothing more to do.
 std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** argv) {
   std::vector<std::string> options;
@@ -474,6 +513,7 @@ std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** arg
     return kUsage;
   }
   if (o.help || o.version) return std::nullopt;
+  if (auto exit = CheckPreviewOptions(o)) return *exit;
   if (!o.script.empty() && !o.command.empty()) {
     PrintUsageError("give either --script FILE or a COMMAND, not both");
     return kUsage;
@@ -503,6 +543,21 @@ Exit SaveScene(Host& host, LogOutput& log, const std::string& path) {
   return result;
 }
 
+Exit RenderPreview(Host& host, LogOutput& log, const Options& o) {
+  int width = 800, height = 600;
+  std::string error;
+  if (!o.previewSize.empty()) host::render::ParsePreviewSize(o.previewSize, width, height, error);
+  XSI::CValueArray args;
+  args.Add(XSI::CValue(XSI::CString::FromUtf8(o.preview)));
+  args.Add(XSI::CValue(width));
+  args.Add(XSI::CValue(height));
+  args.Add(XSI::CValue(XSI::CString::FromUtf8(o.view.empty() ? "iso" : o.view)));
+  log.SetLocation("--preview");
+  const Exit result = host.Run("RenderPreview", args);
+  log.SetLocation("");
+  return result;
+}
+
 void SaveSkipped(host::Runtime& rt, const std::string& path) {
   rt.Error(XSI::CString::FromUtf8("--save skipped: the run was cancelled, so " + QuotedPath(path) +
                                   " was not written"));
@@ -525,8 +580,12 @@ Exit RunWithProgress(host::Runtime& rt, Host& host, LogOutput& log, const Option
   if (result == kCancelled && !o.save.empty()) SaveSkipped(rt, o.save);
   // A Ctrl-C during the save itself still leaves a whole file: it is
   // written to a temporary file and renamed.
-  if (result != kOk || o.save.empty()) return result;
-  return SaveScene(host, log, o.save);
+  if (result != kOk) return result;
+  if (!o.save.empty()) {
+    const Exit saved = SaveScene(host, log, o.save);
+    if (saved != kOk) return saved;
+  }
+  return o.preview.empty() ? kOk : RenderPreview(host, log, o);
 }
 
 int Main(int argc, char** argv) {

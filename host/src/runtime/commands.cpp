@@ -11,6 +11,7 @@
 
 #include "formats.h"
 #include "heightfield.h"
+#include "preview_command.h"
 #include "runtime.h"
 
 namespace host {
@@ -544,6 +545,7 @@ void RegisterHostCommands(Runtime& rt) {
     def.run = [fn, r](const CValueArray& args, CValue& out) { return fn(*r, args, out); };
     rt.RegisterCommand(std::move(def));
   }
+  RegisterPreviewCommand(rt);
 }
 
 }  // namespace host
