@@ -126,9 +126,12 @@ class GlbLayout {
     tinygltf::Mesh mesh;
     mesh.name = name;
     for (std::size_t mat = 0; mat < m.materials.size(); ++mat) {
-      if (start[mat] == start[mat + 1]) continue;
       PrimitivePlan prim{&m, plan.order.data() + start[mat], start[mat + 1] - start[mat], 0, 0};
-      mesh.primitives.push_back(AddPrimitive(prim, MaterialIndex(m.materials[mat])));
+      Bounds bounds = Count(prim);
+      // A primitive needs triangles; a material with none is not written.
+      if (prim.indices == 0) continue;
+      const int material = MaterialIndex(m.materials[mat]);
+      mesh.primitives.push_back(AddPrimitive(prim, bounds, material));
       plan.primitives.push_back(prim);
     }
     if (mesh.primitives.empty()) return -1;
@@ -137,13 +140,17 @@ class GlbLayout {
     return static_cast<int>(model_.meshes.size() - 1);
   }
 
+  struct Bounds {
+    double lo[3], hi[3];
+  };
+
   // Counts the primitive's corners and triangles and bounds its positions:
   // the document needs both before the first byte of data is written.
-  tinygltf::Primitive AddPrimitive(PrimitivePlan& plan, int material) {
+  static Bounds Count(PrimitivePlan& plan) {
     const Mesh& m = *plan.mesh;
-    double lo[3], hi[3];
-    std::fill(lo, lo + 3, std::numeric_limits<double>::infinity());
-    std::fill(hi, hi + 3, -std::numeric_limits<double>::infinity());
+    Bounds box;
+    std::fill(box.lo, box.lo + 3, std::numeric_limits<double>::infinity());
+    std::fill(box.hi, box.hi + 3, -std::numeric_limits<double>::infinity());
     for (std::size_t i = 0; i < plan.faceCount; ++i) {
       const std::uint32_t b = m.faceStart[plan.faces[i]], e = m.faceStart[plan.faces[i] + 1];
       if (e - b < 3) continue;
@@ -153,19 +160,23 @@ class GlbLayout {
         const Vec3 p = m.positions[m.cornerVertex[c]];
         const double v[3] = {p.x, p.y, p.z};
         for (int k = 0; k < 3; ++k) {
-          lo[k] = std::min(lo[k], v[k]);
-          hi[k] = std::max(hi[k], v[k]);
+          box.lo[k] = std::min(box.lo[k], v[k]);
+          box.hi[k] = std::max(box.hi[k], v[k]);
         }
       }
     }
+    return box;
+  }
+
+  tinygltf::Primitive AddPrimitive(const PrimitivePlan& plan, const Bounds& box, int material) {
+    const Mesh& m = *plan.mesh;
     tinygltf::Primitive prim;
     prim.mode = TINYGLTF_MODE_TRIANGLES;
     prim.material = material;
-    if (plan.indices == 0) return prim;
     const int position = AddAccessor(plan.corners, TINYGLTF_TYPE_VEC3, 12, TINYGLTF_COMPONENT_TYPE_FLOAT,
                                      TINYGLTF_TARGET_ARRAY_BUFFER);
-    model_.accessors[position].minValues.assign(lo, lo + 3);
-    model_.accessors[position].maxValues.assign(hi, hi + 3);
+    model_.accessors[position].minValues.assign(box.lo, box.lo + 3);
+    model_.accessors[position].maxValues.assign(box.hi, box.hi + 3);
     prim.attributes["POSITION"] = position;
     if (!m.cornerNormal.empty()) {
       prim.attributes["NORMAL"] = AddAccessor(plan.corners, TINYGLTF_TYPE_VEC3, 12,
@@ -224,8 +235,9 @@ class StagedWriter {
  public:
   explicit StagedWriter(AtomicFileWriter& file) : file_(file), buffer_(kStagingBytes) {}
 
+  // Pieces are small (a vertex, a header field) except the JSON text.
   bool Put(const void* data, std::size_t bytes) {
-    if (used_ + bytes > buffer_.size() && !Flush()) return false;
+    if (used_ + bytes > buffer_.size()) return PutAfterFlush(data, bytes);
     std::memcpy(buffer_.data() + used_, data, bytes);
     used_ += bytes;
     return true;
@@ -251,6 +263,14 @@ class StagedWriter {
   const std::string& Reason() const { return reason_; }
 
  private:
+  bool PutAfterFlush(const void* data, std::size_t bytes) {
+    if (!Flush()) return false;
+    if (bytes >= buffer_.size()) return file_.Write(std::string_view(static_cast<const char*>(data), bytes), reason_);
+    std::memcpy(buffer_.data(), data, bytes);
+    used_ = bytes;
+    return true;
+  }
+
   AtomicFileWriter& file_;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
@@ -275,7 +295,6 @@ bool ForEachCorner(const PrimitivePlan& plan, Emit emit) {
 // The bytes of one primitive, in the order AddPrimitive laid out its views:
 // positions, normals, texture coordinates, then triangle fans as indices.
 bool WritePrimitive(const PrimitivePlan& plan, StagedWriter& out, std::uint64_t& written) {
-  if (plan.indices == 0) return true;
   const Mesh& m = *plan.mesh;
   auto view = [&](std::uint64_t bytes, auto emit) {
     if (!out.PadTo4(written, '\0')) return false;
