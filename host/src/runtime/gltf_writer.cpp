@@ -51,7 +51,7 @@ std::uint64_t PaddedTo4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
 // splitting.
 struct PrimitivePlan {
   const Mesh* mesh = nullptr;
-  const std::uint32_t* faces = nullptr;  // into the mesh plan's face order
+  const std::uint32_t* faces = nullptr;  // into MeshPlan::order, whose buffer moves with it
   std::size_t faceCount = 0;
   std::uint64_t corners = 0, indices = 0;
 };
@@ -330,7 +330,10 @@ bool WritePrimitive(const PrimitivePlan& plan, StagedWriter& out, std::uint64_t&
   return true;
 }
 
+// glTF is little-endian, and its vertex data packed floats: the meshes'
+// arrays are copied as they are.
 static_assert(sizeof(Vec3) == 12 && sizeof(Vec2) == 8, "vertex data is written as packed floats");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "vertex data is written in host byte order");
 
 // Header, JSON chunk (padded with spaces), binary chunk (padded with zeros).
 bool WriteGlbFile(const std::string& path, const std::vector<ExportItem>& items, std::string& reason) {
