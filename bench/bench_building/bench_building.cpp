@@ -249,8 +249,10 @@ Times WholeProcess(const Config& c, const std::string& glb) {
 bool EndToEnd(int runs, bool quick) {
   std::vector<Config> configs = {{5, 5, 10}, {10, 10, 30}, {20, 20, 30}};
   if (quick) configs.resize(1);
-  char folder[] = "/tmp/bench_building.XXXXXX";
-  if (!mkdtemp(folder)) {
+  std::error_code ec;
+  std::string pattern = (std::filesystem::temp_directory_path(ec) / "bench_building.XXXXXX").string();
+  char* folder = mkdtemp(pattern.data());
+  if (!folder) {
     std::fprintf(stderr, "bench_building: cannot create a temporary folder\n");
     return false;
   }
@@ -283,7 +285,6 @@ bool EndToEnd(int runs, bool quick) {
                 command.wall * 1e3, process.wall * 1e3, process.wall / command.wall,
                 command.cpu * 1e3, process.cpu * 1e3, process.cpu / command.cpu);
   }
-  std::error_code ec;
   std::filesystem::remove_all(folder, ec);
   return ok;
 }
