@@ -6,18 +6,34 @@
 //          tolerance (plain code below, not the host's merge);
 // and prints both, the time per unit and their ratio. Medians of a few runs.
 //
-//   bench_building [--runs N] [--quick] [--only host|bound]
+// Then, end to end, for 5x5x10, 10x10x30 and 20x20x30:
+//   command: the RaiseTower command in this process, as above;
+//   process: a fresh `scenehost RaiseTower ... --save x.glb` of the same
+//            build (start-up, plug-in and kit loading, building, saving,
+//            exit), spawned and waited for;
+// and their ratio. Minimums of a few runs: the machine may be shared.
 //
-// --only runs one side alone (for a profiler); no ratio is printed then.
+//   bench_building [--runs N] [--quick] [--only host|bound|process] [--no-process]
+//
+// --only host|bound runs one side alone (for a profiler); no ratio is printed
+// then. --only process prints the end-to-end table alone.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <unordered_map>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "plugin_loader.h"
@@ -182,16 +198,108 @@ std::size_t LowerBound(const std::vector<Unit>& units) {
   return soup.faceStart.size() - 1;
 }
 
+struct Times {
+  double wall = 1e30, cpu = 1e30;  // seconds
+  void KeepLeast(const Times& t) {
+    wall = std::min(wall, t.wall);
+    cpu = std::min(cpu, t.cpu);
+  }
+};
+
+double CpuSeconds(const struct rusage& u) {
+  auto s = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+  return s(u.ru_utime) + s(u.ru_stime);
+}
+
+double ProcessCpuSeconds() {
+  struct rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return CpuSeconds(u);
+}
+
+// One whole scenehost process building `c` and saving it to `glb`: its wall
+// and CPU time (user + system), or a negative wall time when it could not run
+// or failed.
+Times WholeProcess(const Config& c, const std::string& glb) {
+  const std::string exe = XSI_BINARY_DIR "/bin/scenehost";
+  std::vector<std::string> words = {exe, "RaiseTower", "Bench", std::to_string(c.floors),
+                                    std::to_string(c.width), std::to_string(c.length),
+                                    "brick", "A", "1", "--save", glb};
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const auto t0 = Clock::now();
+  pid_t pid = 0;
+  const int err = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (err != 0) return {-1, -1};
+  int status = 0;
+  struct rusage usage {};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  const double t = Seconds(Clock::now() - t0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {-1, -1};
+  return {t, CpuSeconds(usage)};
+}
+
+// In-process command time against whole-process time, minimums of `runs`.
+bool EndToEnd(int runs, bool quick) {
+  std::vector<Config> configs = {{5, 5, 10}, {10, 10, 30}, {20, 20, 30}};
+  if (quick) configs.resize(1);
+  std::error_code ec;
+  std::string pattern = (std::filesystem::temp_directory_path(ec) / "bench_building.XXXXXX").string();
+  char* folder = mkdtemp(pattern.data());
+  if (!folder) {
+    std::fprintf(stderr, "bench_building: cannot create a temporary folder\n");
+    return false;
+  }
+  const std::string glb = std::string(folder) + "/x.glb";
+  auto& rt = host::Runtime::Get();
+  std::printf("\nwhole scenehost process with --save x.glb against the command alone (ms)\n");
+  std::printf("%-10s %7s %11s %11s %7s %11s %11s %7s\n", "footprint", "floors", "command",
+              "process", "ratio", "command cpu", "process cpu", "ratio");
+  bool ok = true;
+  for (const Config& c : configs) {
+    Times command, process;
+    for (int r = 0; r < runs && ok; ++r) {
+      rt.ResetScene();
+      const auto t0 = Clock::now();
+      const double cpu0 = ProcessCpuSeconds();
+      ok = RunRaiseTower(c);
+      command.KeepLeast({Seconds(Clock::now() - t0), ProcessCpuSeconds() - cpu0});
+      rt.ResetScene();
+      const Times p = WholeProcess(c, glb);
+      ok = ok && p.wall >= 0;
+      process.KeepLeast(p);
+    }
+    if (!ok) {
+      std::fprintf(stderr, "bench_building: %dx%dx%d failed end to end\n", c.width, c.length, c.floors);
+      break;
+    }
+    char footprint[32];
+    std::snprintf(footprint, sizeof footprint, "%dx%d", c.width, c.length);
+    std::printf("%-10s %7d %11.2f %11.2f %7.2f %11.2f %11.2f %7.2f\n", footprint, c.floors,
+                command.wall * 1e3, process.wall * 1e3, process.wall / command.wall,
+                command.cpu * 1e3, process.cpu * 1e3, process.cpu / command.cpu);
+  }
+  std::filesystem::remove_all(folder, ec);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int runs = 3;
-  bool quick = false;
+  bool quick = false, process = true;
   std::string only;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
     if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
     if (!std::strcmp(argv[i], "--quick")) quick = true;
+    if (!std::strcmp(argv[i], "--no-process")) process = false;
   }
   auto& rt = host::Runtime::Get();
   rt.SetHomePath(XSI_SOURCE_DIR "/home");
@@ -206,9 +314,10 @@ int main(int argc, char** argv) {
                                  {10, 10, 30}, {20, 20, 10}, {20, 20, 30}};
   if (quick) configs = {{5, 5, 10}, {10, 10, 10}};
 
-  std::printf("%-10s %7s %9s %11s %11s %11s %7s\n", "footprint", "floors", "units", "host ms",
+  if (only != "process")
+    std::printf("%-10s %7s %9s %11s %11s %11s %7s\n", "footprint", "floors", "units", "host ms",
               "bound ms", "host us/u", "ratio");
-  for (const Config& c : configs) {
+  for (const Config& c : only == "process" ? std::vector<Config>() : configs) {
     const std::vector<Unit> units = Layout(templates, c);
     std::vector<double> host, bound;
     std::size_t faces = 0, boundFaces = 0;
@@ -246,5 +355,6 @@ int main(int argc, char** argv) {
                 h * 1e3, b * 1e3, h * 1e6 / units.size(), h / b);
   }
   rt.ResetScene();
+  if ((only.empty() || only == "process") && process && !EndToEnd(std::max(runs, 5), quick)) return 1;
   return 0;
 }

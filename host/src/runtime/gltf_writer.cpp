@@ -1,14 +1,20 @@
-// The builder encodes to bytes in memory; safe_file.h puts them on disk.
+// The file is written in two steps. A plan of every primitive (its faces,
+// counts and position bounds) gives the JSON chunk; the binary chunk is then
+// produced from the meshes' own arrays through a fixed-size staging buffer,
+// so no copy of the vertex data is ever held in memory: a big scene costs no
+// more than its own size plus the staging buffer.
 #include "gltf_writer.h"
 
 #include <tiny_gltf.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <sstream>
-#include <stdexcept>
 
 #include "safe_file.h"
 
@@ -16,6 +22,8 @@ namespace host {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+constexpr std::size_t kStagingBytes = std::size_t{1} << 20;
+constexpr std::uint64_t kMaxGlbBytes = std::numeric_limits<std::uint32_t>::max();
 
 // Quaternion (x, y, z, w) of R = Rz * Ry * Rx, angles in degrees.
 std::vector<double> EulerXYZToQuaternion(const double deg[3]) {
@@ -35,12 +43,31 @@ Vec3 Unit(Vec3 n) {
   return {float(n.x / len), float(n.y / len), float(n.z / len)};
 }
 
-class GlbBuilder {
+std::uint64_t PaddedTo4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
+
+// The faces of one material of one mesh, in file order. Polygons with fewer
+// than three corners have no triangles and are left out; every corner of the
+// rest becomes one glTF vertex, so per-corner normals and UVs need no
+// splitting.
+struct PrimitivePlan {
+  const Mesh* mesh = nullptr;
+  const std::uint32_t* faces = nullptr;  // into MeshPlan::order, whose buffer moves with it
+  std::size_t faceCount = 0;
+  std::uint64_t corners = 0, indices = 0;
+};
+
+struct MeshPlan {
+  std::vector<std::uint32_t> order;  // faces grouped by material
+  std::vector<PrimitivePlan> primitives;
+};
+
+// Builds the glTF document (everything but the bytes) and the plan that
+// later produces the bytes in the same order as the document lays them out.
+class GlbLayout {
  public:
-  GlbBuilder() {
+  GlbLayout() {
     model_.asset.version = "2.0";
     model_.asset.generator = "scenehost";
-    model_.buffers.emplace_back();
     model_.scenes.emplace_back();
     model_.scenes[0].name = "scene";  // an empty scene must still be an object
     model_.defaultScene = 0;
@@ -64,111 +91,121 @@ class GlbBuilder {
     model_.nodes.push_back(std::move(node));
   }
 
-  // The finished model; a glTF buffer must not be empty, so a scene without
-  // geometry has none.
-  tinygltf::Model& Model() {
-    if (!model_.buffers.empty() && model_.buffers[0].data.empty()) model_.buffers.clear();
-    return model_;
+  // The JSON chunk's text. tinygltf writes the document; the buffer's length
+  // is added here because tinygltf only knows it from bytes held in memory.
+  std::string Json() const {
+    std::ostringstream out(std::ios::binary);
+    tinygltf::TinyGLTF gltf;
+    if (!gltf.WriteGltfSceneToStream(&model_, out, false, false) || !out) return {};
+    nlohmann::json doc = nlohmann::json::parse(out.str());
+    // A glTF buffer must not be empty, so a scene without geometry has none.
+    if (binBytes_ > 0) {
+      nlohmann::json buffer;
+      buffer["byteLength"] = binBytes_;
+      doc["buffers"] = nlohmann::json::array();
+      doc["buffers"].push_back(std::move(buffer));
+    }
+    return doc.dump();
   }
+
+  std::uint64_t BinBytes() const { return binBytes_; }
+  const std::vector<MeshPlan>& Meshes() const { return meshes_; }
 
  private:
   int AddMesh(const std::string& name, const Mesh& m) {
-    // Faces grouped by material (counting sort keeps file order inside a
-    // group), one primitive per used material.
+    // Counting sort by material keeps file order inside a group.
+    MeshPlan plan;
     std::vector<std::size_t> start(m.materials.size() + 1, 0);
     for (std::uint32_t mat : m.faceMaterial) ++start[mat + 1];
     for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-    std::vector<std::uint32_t> order(m.FaceCount());
+    plan.order.resize(m.FaceCount());
     std::vector<std::size_t> fill(start.begin(), start.end() - 1);
     for (std::size_t f = 0; f < m.FaceCount(); ++f) {
-      order[fill[m.faceMaterial[f]]++] = static_cast<std::uint32_t>(f);
+      plan.order[fill[m.faceMaterial[f]]++] = static_cast<std::uint32_t>(f);
     }
     tinygltf::Mesh mesh;
     mesh.name = name;
     for (std::size_t mat = 0; mat < m.materials.size(); ++mat) {
-      if (start[mat] == start[mat + 1]) continue;
-      mesh.primitives.push_back(AddPrimitive(
-          m, order.data() + start[mat], start[mat + 1] - start[mat], MaterialIndex(m.materials[mat])));
+      PrimitivePlan prim{&m, plan.order.data() + start[mat], start[mat + 1] - start[mat], 0, 0};
+      Bounds bounds = Count(prim);
+      // A primitive needs triangles; a material with none is not written.
+      if (prim.indices == 0) continue;
+      const int material = MaterialIndex(m.materials[mat]);
+      mesh.primitives.push_back(AddPrimitive(prim, bounds, material));
+      plan.primitives.push_back(prim);
     }
     if (mesh.primitives.empty()) return -1;
+    meshes_.push_back(std::move(plan));
     model_.meshes.push_back(std::move(mesh));
     return static_cast<int>(model_.meshes.size() - 1);
   }
 
-  // Every corner of the faces becomes one glTF vertex: O(corners), and
-  // per-corner normals and UVs need no splitting.
-  tinygltf::Primitive AddPrimitive(const Mesh& m, const std::uint32_t* faces, std::size_t count,
-                                   int material) {
-    std::vector<float> pos, nrm, uv;
-    std::vector<std::uint32_t> idx;
-    const bool normals = !m.cornerNormal.empty(), uvs = !m.cornerUV.empty();
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint32_t b = m.faceStart[faces[i]], e = m.faceStart[faces[i] + 1];
+  struct Bounds {
+    double lo[3], hi[3];
+  };
+
+  // Counts the primitive's corners and triangles and bounds its positions:
+  // the document needs both before the first byte of data is written.
+  static Bounds Count(PrimitivePlan& plan) {
+    const Mesh& m = *plan.mesh;
+    Bounds box;
+    std::fill(box.lo, box.lo + 3, std::numeric_limits<double>::infinity());
+    std::fill(box.hi, box.hi + 3, -std::numeric_limits<double>::infinity());
+    for (std::size_t i = 0; i < plan.faceCount; ++i) {
+      const std::uint32_t b = m.faceStart[plan.faces[i]], e = m.faceStart[plan.faces[i] + 1];
       if (e - b < 3) continue;
-      const auto first = static_cast<std::uint32_t>(pos.size() / 3);
+      plan.corners += e - b;
+      plan.indices += 3 * std::uint64_t(e - b - 2);
       for (std::uint32_t c = b; c < e; ++c) {
         const Vec3 p = m.positions[m.cornerVertex[c]];
-        pos.insert(pos.end(), {p.x, p.y, p.z});
-        if (normals) {
-          const Vec3 n = Unit(m.cornerNormal[c]);
-          nrm.insert(nrm.end(), {n.x, n.y, n.z});
+        const double v[3] = {p.x, p.y, p.z};
+        for (int k = 0; k < 3; ++k) {
+          box.lo[k] = std::min(box.lo[k], v[k]);
+          box.hi[k] = std::max(box.hi[k], v[k]);
         }
-        // glTF puts the texture origin at the top left.
-        if (uvs) uv.insert(uv.end(), {m.cornerUV[c].x, 1.0f - m.cornerUV[c].y});
       }
-      for (std::uint32_t k = 1; k + 1 < e - b; ++k) idx.insert(idx.end(), {first, first + k, first + k + 1});
     }
+    return box;
+  }
+
+  tinygltf::Primitive AddPrimitive(const PrimitivePlan& plan, const Bounds& box, int material) {
+    const Mesh& m = *plan.mesh;
     tinygltf::Primitive prim;
     prim.mode = TINYGLTF_MODE_TRIANGLES;
     prim.material = material;
-    if (idx.empty()) return prim;
-    prim.attributes["POSITION"] = AddAccessor(pos, TINYGLTF_TYPE_VEC3, 3, true);
-    if (normals) prim.attributes["NORMAL"] = AddAccessor(nrm, TINYGLTF_TYPE_VEC3, 3, false);
-    if (uvs) prim.attributes["TEXCOORD_0"] = AddAccessor(uv, TINYGLTF_TYPE_VEC2, 2, false);
-    prim.indices = AddIndices(idx);
+    const int position = AddAccessor(plan.corners, TINYGLTF_TYPE_VEC3, 12, TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                     TINYGLTF_TARGET_ARRAY_BUFFER);
+    model_.accessors[position].minValues.assign(box.lo, box.lo + 3);
+    model_.accessors[position].maxValues.assign(box.hi, box.hi + 3);
+    prim.attributes["POSITION"] = position;
+    if (!m.cornerNormal.empty()) {
+      prim.attributes["NORMAL"] = AddAccessor(plan.corners, TINYGLTF_TYPE_VEC3, 12,
+                                              TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER);
+    }
+    if (!m.cornerUV.empty()) {
+      prim.attributes["TEXCOORD_0"] = AddAccessor(plan.corners, TINYGLTF_TYPE_VEC2, 8,
+                                                  TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TARGET_ARRAY_BUFFER);
+    }
+    prim.indices = AddAccessor(plan.indices, TINYGLTF_TYPE_SCALAR, 4, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
+                               TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
     return prim;
   }
 
-  int AddView(const void* data, std::size_t bytes, int target) {
-    auto& buf = model_.buffers[0].data;
-    while (buf.size() % 4 != 0) buf.push_back(0);
+  // One accessor over its own view, placed at the next 4-byte boundary.
+  int AddAccessor(std::uint64_t count, int type, std::uint64_t elementBytes, int componentType,
+                  int target) {
     tinygltf::BufferView view;
     view.buffer = 0;
-    view.byteOffset = buf.size();
-    view.byteLength = bytes;
+    view.byteOffset = PaddedTo4(binBytes_);
+    view.byteLength = count * elementBytes;
     view.target = target;
-    const auto* p = static_cast<const unsigned char*>(data);
-    buf.insert(buf.end(), p, p + bytes);
+    binBytes_ = view.byteOffset + view.byteLength;
     model_.bufferViews.push_back(view);
-    return static_cast<int>(model_.bufferViews.size() - 1);
-  }
-
-  int AddAccessor(const std::vector<float>& values, int type, int width, bool bounds) {
     tinygltf::Accessor acc;
-    acc.bufferView = AddView(values.data(), values.size() * sizeof(float), TINYGLTF_TARGET_ARRAY_BUFFER);
-    acc.componentType = TINYGLTF_COMPONENT_TYPE_FLOAT;
+    acc.bufferView = static_cast<int>(model_.bufferViews.size() - 1);
+    acc.componentType = componentType;
     acc.type = type;
-    acc.count = values.size() / static_cast<std::size_t>(width);
-    if (bounds) {
-      acc.minValues.assign(static_cast<std::size_t>(width), std::numeric_limits<double>::infinity());
-      acc.maxValues.assign(static_cast<std::size_t>(width), -std::numeric_limits<double>::infinity());
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        const std::size_t k = i % static_cast<std::size_t>(width);
-        acc.minValues[k] = std::min(acc.minValues[k], double(values[i]));
-        acc.maxValues[k] = std::max(acc.maxValues[k], double(values[i]));
-      }
-    }
-    model_.accessors.push_back(std::move(acc));
-    return static_cast<int>(model_.accessors.size() - 1);
-  }
-
-  int AddIndices(const std::vector<std::uint32_t>& idx) {
-    tinygltf::Accessor acc;
-    acc.bufferView =
-        AddView(idx.data(), idx.size() * sizeof(std::uint32_t), TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
-    acc.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
-    acc.type = TINYGLTF_TYPE_SCALAR;
-    acc.count = idx.size();
+    acc.count = count;
     model_.accessors.push_back(std::move(acc));
     return static_cast<int>(model_.accessors.size() - 1);
   }
@@ -189,32 +226,162 @@ class GlbBuilder {
 
   tinygltf::Model model_;
   std::map<std::string, int> materialByName_;
+  std::vector<MeshPlan> meshes_;
+  std::uint64_t binBytes_ = 0;
 };
 
-bool GlbBytes(const std::vector<ExportItem>& items, std::string& bytes, std::string& reason) {
-  GlbBuilder builder;
-  for (const ExportItem& item : items) builder.AddItem(item);
-  std::ostringstream out(std::ios::binary);
-  tinygltf::TinyGLTF gltf;
-  if (!gltf.WriteGltfSceneToStream(&builder.Model(), out, false, true) || !out) {
+// Collects small pieces into large writes.
+class StagedWriter {
+ public:
+  explicit StagedWriter(AtomicFileWriter& file) : file_(file), buffer_(kStagingBytes) {}
+
+  // Pieces are small (a vertex, a header field) except the JSON text.
+  bool Put(const void* data, std::size_t bytes) {
+    if (used_ + bytes > buffer_.size()) return PutAfterFlush(data, bytes);
+    std::memcpy(buffer_.data() + used_, data, bytes);
+    used_ += bytes;
+    return true;
+  }
+
+  bool PutU32(std::uint32_t v) {
+    const unsigned char le[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                 static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    return Put(le, 4);
+  }
+
+  bool PadTo4(std::uint64_t written, char fill) {
+    const char pad[3] = {fill, fill, fill};
+    return Put(pad, static_cast<std::size_t>(PaddedTo4(written) - written));
+  }
+
+  bool Flush() {
+    if (used_ > 0 && !file_.Write(std::string_view(buffer_.data(), used_), reason_)) return false;
+    used_ = 0;
+    return true;
+  }
+
+  const std::string& Reason() const { return reason_; }
+
+ private:
+  bool PutAfterFlush(const void* data, std::size_t bytes) {
+    if (!Flush()) return false;
+    if (bytes >= buffer_.size()) return file_.Write(std::string_view(static_cast<const char*>(data), bytes), reason_);
+    std::memcpy(buffer_.data(), data, bytes);
+    used_ = bytes;
+    return true;
+  }
+
+  AtomicFileWriter& file_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  std::string reason_;
+};
+
+// One attribute of a primitive: `emit(corner)` for every corner of its
+// triangulated faces, in face order.
+template <typename Emit>
+bool ForEachCorner(const PrimitivePlan& plan, Emit emit) {
+  const Mesh& m = *plan.mesh;
+  for (std::size_t i = 0; i < plan.faceCount; ++i) {
+    const std::uint32_t b = m.faceStart[plan.faces[i]], e = m.faceStart[plan.faces[i] + 1];
+    if (e - b < 3) continue;
+    for (std::uint32_t c = b; c < e; ++c) {
+      if (!emit(c)) return false;
+    }
+  }
+  return true;
+}
+
+// The bytes of one primitive, in the order AddPrimitive laid out its views:
+// positions, normals, texture coordinates, then triangle fans as indices.
+bool WritePrimitive(const PrimitivePlan& plan, StagedWriter& out, std::uint64_t& written) {
+  const Mesh& m = *plan.mesh;
+  auto view = [&](std::uint64_t bytes, auto emit) {
+    if (!out.PadTo4(written, '\0')) return false;
+    written = PaddedTo4(written) + bytes;
+    return ForEachCorner(plan, emit);
+  };
+  const bool ok =
+      view(plan.corners * 12, [&](std::uint32_t c) {
+        const Vec3 p = m.positions[m.cornerVertex[c]];
+        return out.Put(&p, sizeof p);
+      }) &&
+      (m.cornerNormal.empty() || view(plan.corners * 12, [&](std::uint32_t c) {
+         const Vec3 n = Unit(m.cornerNormal[c]);
+         return out.Put(&n, sizeof n);
+       })) &&
+      // glTF puts the texture origin at the top left.
+      (m.cornerUV.empty() || view(plan.corners * 8, [&](std::uint32_t c) {
+         const Vec2 uv{m.cornerUV[c].x, 1.0f - m.cornerUV[c].y};
+         return out.Put(&uv, sizeof uv);
+       }));
+  if (!ok || !out.PadTo4(written, '\0')) return false;
+  written = PaddedTo4(written) + plan.indices * 4;
+  std::uint32_t first = 0;
+  for (std::size_t i = 0; i < plan.faceCount; ++i) {
+    const std::uint32_t n = m.faceStart[plan.faces[i] + 1] - m.faceStart[plan.faces[i]];
+    if (n < 3) continue;
+    for (std::uint32_t k = 1; k + 1 < n; ++k) {
+      const std::uint32_t tri[3] = {first, first + k, first + k + 1};
+      if (!out.Put(tri, sizeof tri)) return false;
+    }
+    first += n;
+  }
+  return true;
+}
+
+// glTF is little-endian, and its vertex data packed floats: the meshes'
+// arrays are copied as they are.
+static_assert(sizeof(Vec3) == 12 && sizeof(Vec2) == 8, "vertex data is written as packed floats");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "vertex data is written in host byte order");
+
+// Header, JSON chunk (padded with spaces), binary chunk (padded with zeros).
+bool WriteGlbFile(const std::string& path, const std::vector<ExportItem>& items, std::string& reason) {
+  GlbLayout layout;
+  for (const ExportItem& item : items) layout.AddItem(item);
+  const std::string json = layout.Json();
+  if (json.empty()) {
     reason = "the glTF encoder failed";
     return false;
   }
-  bytes = std::move(out).str();
-  return true;
+  const std::uint64_t bin = layout.BinBytes();
+  const std::uint64_t total = 12 + 8 + PaddedTo4(json.size()) + (bin > 0 ? 8 + PaddedTo4(bin) : 0);
+  if (total > kMaxGlbBytes) {
+    reason = "the scene needs " + std::to_string(total) +
+             " bytes, more than the 4 GiB a binary glTF file can hold";
+    return false;
+  }
+  AtomicFileWriter file;
+  if (!file.Begin(path, reason)) {
+    reason = "the file " + reason;
+    return false;
+  }
+  StagedWriter out(file);
+  bool ok = out.Put("glTF", 4) && out.PutU32(2) && out.PutU32(static_cast<std::uint32_t>(total)) &&
+            out.PutU32(static_cast<std::uint32_t>(PaddedTo4(json.size()))) && out.Put("JSON", 4) &&
+            out.Put(json.data(), json.size()) && out.PadTo4(json.size(), ' ');
+  if (ok && bin > 0) {
+    ok = out.PutU32(static_cast<std::uint32_t>(PaddedTo4(bin))) && out.Put("BIN\0", 4);
+    std::uint64_t written = 0;
+    for (const MeshPlan& mesh : layout.Meshes()) {
+      for (const PrimitivePlan& prim : mesh.primitives) ok = ok && WritePrimitive(prim, out, written);
+    }
+    ok = ok && out.PadTo4(bin, '\0');
+  }
+  if (!ok || !out.Flush()) {
+    reason = "the file " + out.Reason();
+    return false;
+  }
+  if (file.Commit(reason)) return true;
+  reason = "the file " + reason;
+  return false;
 }
 
 }  // namespace
 
 bool WriteGlb(const std::string& path, const std::vector<ExportItem>& items, std::string& error) {
-  auto write = [&](std::string& reason) {
-    std::string bytes;
-    if (!GlbBytes(items, bytes, reason)) return false;
-    if (WriteFileAtomically(path, bytes, reason)) return true;
-    reason = "the file " + reason;
-    return false;
-  };
-  return RunExport("glTF", path, items, write, error);
+  return RunExport("glTF", path, items,
+                   [&](std::string& reason) { return WriteGlbFile(path, items, reason); }, error);
 }
 
 }  // namespace host
