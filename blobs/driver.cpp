@@ -54,6 +54,8 @@ Image loadImage(const CString& file, const wchar_t* what) {
   return image;
 }
 
+}  // namespace
+
 // Every pixel read once through the host, row by row from row 0: foreground
 // pixels keep their own colour in the raster, the rest turn black, and each
 // row's foreground runs go to the labeller as soon as the row is read.
@@ -79,6 +81,8 @@ void classifyRow(const Image& image, const ClassBounds& bounds, std::int32_t wid
   if (runStart >= 0) labeller.addRun(runStart, width - 1);
   labeller.endRow();
 }
+
+namespace {
 
 std::int32_t readElevation(const Image& elevation, std::int32_t x, std::int32_t y) {
   CColor c;  // all four components 0: a failed read gives elevation 0
