@@ -3,6 +3,7 @@
 // image, and load errors that name the file.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 #include <stb_image.h>
+#include <jpeglib.h>
 #include <stb_image_write.h>
 
 #include "host_test_util.h"
@@ -324,6 +326,55 @@ TEST_F(ScratchDir, BmpRowsAcrossReadPiecesLandInPlace) {
     const std::vector<std::uint8_t> expected(ref.get(), ref.get() + std::size_t(w) * h * n);
     EXPECT_EQ(TopDownBytes(*fromFile), expected) << height;
     EXPECT_EQ(TopDownBytes(*fromMemory), expected) << height;
+  }
+}
+
+// A CMYK JPEG (Adobe's inverted values, as libjpeg writes them) of 8 x 16
+// pixels: the top half cyan ink only, the bottom half no ink at half key.
+std::vector<std::uint8_t> CmykJpeg() {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = 8;
+  c.image_height = 16;
+  c.input_components = 4;
+  c.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 100, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  for (int y = 0; y < 16; ++y) {
+    std::uint8_t row[8 * 4];
+    for (int x = 0; x < 8; ++x) {
+      const std::uint8_t top[4] = {0, 255, 255, 255}, bottom[4] = {255, 255, 255, 128};
+      std::memcpy(row + 4 * x, y < 8 ? top : bottom, 4);
+    }
+    JSAMPROW r = row;
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  std::vector<std::uint8_t> bytes(out, out + size);
+  jpeg_destroy_compress(&c);
+  std::free(out);
+  return bytes;
+}
+
+TEST(JpegVariants, CmykBecomesRgbWithTheBottomRowFirst) {
+  const std::vector<std::uint8_t> file = CmykJpeg();
+  std::string error;
+  auto data = host::LoadImageMemory(file.data(), file.size(), "cmyk", error);
+  ASSERT_TRUE(data) << error;
+  ASSERT_EQ(data->channels, 3);
+  const Image img(data);
+  for (float y : {0.0f, 7.0f, 8.0f, 15.0f}) {
+    const CColor c = Pixel(img, 3, y);
+    const bool bottom = y < 8;  // the file's last rows
+    EXPECT_NEAR(c.r * 255, bottom ? 128 : 0, 3) << y;
+    EXPECT_NEAR(c.g * 255, bottom ? 128 : 255, 3) << y;
+    EXPECT_NEAR(c.b * 255, bottom ? 128 : 255, 3) << y;
   }
 }
 
