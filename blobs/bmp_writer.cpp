@@ -47,7 +47,9 @@ class FileSink {
   int error() const { return error_; }
 
  private:
-  static constexpr std::size_t kCapacity = 1 << 16;
+  // Large enough that padded rows go out in few system calls; unpadded
+  // rasters bypass it in one piece.
+  static constexpr std::size_t kCapacity = std::size_t{1} << 20;
 
   bool writeAll(const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
@@ -191,6 +193,8 @@ bool encodeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t heig
   if (!sink(header, 14) || !sink(header + 14, 40)) return false;
   const std::size_t rowBytes = static_cast<std::size_t>(width) * (bitsPerPixel / 8u);
   const std::size_t padding = static_cast<std::size_t>(bmpRowSize(width, bitsPerPixel)) - rowBytes;
+  // Unpadded rows are stored exactly as the raster holds them.
+  if (padding == 0) return rowBytes == 0 || height == 0 || sink(raster, rowBytes * static_cast<std::size_t>(height));
   static const std::uint8_t kZeros[4] = {0, 0, 0, 0};
   for (std::int32_t row = 0; row < height; ++row) {
     const std::uint8_t* line = raster + static_cast<std::size_t>(row) * rowBytes;

@@ -8,8 +8,9 @@
 // a multiple of 4. Raster row 0 is thus the bottom row of the picture, which
 // matches the host's images, whose pixel (0, 0) is bottom-left.
 //
-// The encoder hands bytes to a sink row by row, so no second copy of a large
-// raster is made.
+// The encoder hands bytes to a sink straight from the raster (the whole
+// raster in one piece when its rows need no padding, else row by row), so no
+// second copy of a large raster is made.
 #pragma once
 
 #include <cstddef>

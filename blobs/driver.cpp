@@ -10,6 +10,7 @@
 #include "bmp_writer.h"
 #include "findspots_command.h"
 #include "labelling.h"
+#include "row_labelling.h"
 
 namespace findspots {
 namespace {
@@ -53,29 +54,35 @@ Image loadImage(const CString& file, const wchar_t* what) {
   return image;
 }
 
-// Every pixel read once through the host: foreground pixels keep their own
-// colour in the raster and label kForeground, the rest are black kBackground.
-void classifyImage(const Image& image, const ClassBounds& bounds, std::int32_t width,
-                   std::int32_t height, std::uint8_t* labels, std::uint8_t* raster) {
-  std::size_t i = 0;
-  for (std::int32_t row = 0; row < height; ++row) {
-    const float y = static_cast<float>(row);
-    for (std::int32_t column = 0; column < width; ++column, ++i) {
-      CColor c;
-      image.GetPixelValue(static_cast<float>(column), y, c);
-      std::uint8_t* px = raster + i * 3;
-      if (isForeground(bounds, c.r, c.g, c.b)) {
-        labels[i] = kForeground;
-        px[0] = channelByte(c.b);
-        px[1] = channelByte(c.g);
-        px[2] = channelByte(c.r);
-      } else {
-        labels[i] = kBackground;
-        px[0] = px[1] = px[2] = 0;
-      }
+}  // namespace
+
+// Every pixel read once through the host, row by row from row 0: foreground
+// pixels keep their own colour in the raster, the rest turn black, and each
+// row's foreground runs go to the labeller as soon as the row is read.
+void classifyRow(const Image& image, const ClassBounds& bounds, std::int32_t width, std::int32_t row,
+                 std::uint8_t* line, RowLabeller& labeller) {
+  const float y = static_cast<float>(row);
+  std::int32_t runStart = -1;
+  for (std::int32_t column = 0; column < width; ++column) {
+    CColor c;
+    image.GetPixelValue(static_cast<float>(column), y, c);
+    std::uint8_t* px = line + static_cast<std::size_t>(column) * 3;
+    if (isForeground(bounds, c.r, c.g, c.b)) {
+      px[0] = channelByte(c.b);
+      px[1] = channelByte(c.g);
+      px[2] = channelByte(c.r);
+      if (runStart < 0) runStart = column;
+    } else {
+      px[0] = px[1] = px[2] = 0;
+      if (runStart >= 0) labeller.addRun(runStart, column - 1);
+      runStart = -1;
     }
   }
+  if (runStart >= 0) labeller.addRun(runStart, width - 1);
+  labeller.endRow();
 }
+
+namespace {
 
 std::int32_t readElevation(const Image& elevation, std::int32_t x, std::int32_t y) {
   CColor c;  // all four components 0: a failed read gives elevation 0
@@ -108,17 +115,6 @@ class PixelBuffer {
  private:
   std::size_t size_;
   std::uint8_t* data_ = nullptr;
-};
-
-// The per-pixel working memory of one run: 4 bytes per pixel (3 raster, 1
-// label). The labelling's work list comes on top: initLabelState reserves it
-// up front for the most runs the image can hold (12 bytes per two pixels of
-// address space), but a fill only touches as much of it as its region's runs
-// need, so little of it ever becomes resident.
-struct RunBuffers {
-  explicit RunBuffers(std::size_t pixels) : raster(pixels * 3), labels(pixels) {}
-  PixelBuffer raster;
-  PixelBuffer labels;
 };
 
 struct LoadedInput {
@@ -156,25 +152,24 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
   const std::int32_t width = static_cast<std::int32_t>(in.image.GetResX());
   const std::int32_t height = static_cast<std::int32_t>(in.image.GetResY());
   const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  RunBuffers buffers(pixels);
-  classifyImage(in.image, makeBounds(a.classify), width, height, buffers.labels.get(),
-                buffers.raster.get());
-
-  Raster raster{buffers.raster.get(), width, height};
-  LabelState state;
-  initLabelState(state, buffers.labels.get(), width, height, a.minBlobSize);
+  PixelBuffer raster(pixels * 3);  // the run's only per-pixel memory
+  Raster out{raster.get(), width, height};
+  const ClassBounds bounds = makeBounds(a.classify);
   std::wstring text;
-  scanImage(state, 0, 0, width, height, kInRegion, [&](const RegionSummary& region) {
+  // Every blob's rectangle lies in rows already read, and all of them are the
+  // same green, so drawing as the blobs come gives the finished raster.
+  RowLabeller labeller(a.minBlobSize, [&](const RegionSummary& region) {
     BlobRecord blob = measureBlob(region);
     if (a.withElevation) blob.elevation = readElevation(in.elevation, blob.centreX, blob.centreY);
     appendBlobEntry(text, blob);
-    outlineBlob(raster, region, blob);
+    outlineBlob(out, region, blob);
   });
-  // The label map is done with: give its memory back before writing.
-  buffers.labels.release();
-  state.work = std::vector<PixelRun>();
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+  for (std::int32_t row = 0; row < height; ++row)
+    classifyRow(in.image, bounds, width, row, raster.get() + static_cast<std::size_t>(row) * rowBytes, labeller);
+  labeller.finish();
 
-  const BmpWriteResult written = writeBMP(buffers.raster.get(), width, height, 24, kBitmapName);
+  const BmpWriteResult written = writeBMP(raster.get(), width, height, 24, kBitmapName);
   if (!written.ok)
     Application().LogMessage(CString(L"findSpots: cannot write '") + CString::FromUtf8(kBitmapName) +
                                  L"': " + CString::FromUtf8(written.reason),

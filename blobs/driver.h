@@ -18,6 +18,7 @@
 #include <xsi_plugin.h>
 
 #include "classification.h"
+#include "row_labelling.h"
 
 namespace findspots {
 
@@ -34,5 +35,12 @@ struct RunArguments {
 RunArguments readArguments(const XSI::CValueArray& args);
 
 XSI::CStatus executeFindSpots(const XSI::CRef& context);
+
+// One row of a run: reads every pixel of `row` once through the host, writes
+// the raster row `line` (3 bytes a pixel: the pixel's own colour for
+// foreground, black otherwise), hands the row's foreground runs to
+// `labeller` and ends the row there. Rows go in order from 0.
+void classifyRow(const XSI::Image& image, const ClassBounds& bounds, std::int32_t width, std::int32_t row,
+                 std::uint8_t* line, RowLabeller& labeller);
 
 }  // namespace findspots

@@ -394,22 +394,18 @@ py::array Pixels(const ImageHandle& image) {
   const XSI::detail::ImageData& d = *image.data;
   const auto w = static_cast<py::ssize_t>(d.width), h = static_cast<py::ssize_t>(d.height),
              c = static_cast<py::ssize_t>(d.channels);
-  const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) *
-                            static_cast<std::size_t>(c);
   const bool wide = d.bitsPerChannel == 16;
-  if (w <= 0 || h <= 0 || c <= 0 || (wide ? d.pixels16.size() : d.pixels8.size()) < count) {
+  if (w <= 0 || h <= 0 || c <= 0 || !d.rows) {
     throw std::runtime_error("image clip '" + image.name + "' holds no readable pixels");
   }
-  // Rows are stored top-down; the view starts at the last one and steps
-  // back, so that row 0 is the bottom row without a copy.
+  // The host keeps the bottom row first, so row 0 of the view is the bottom
+  // row without a copy.
+  const auto row = static_cast<py::ssize_t>(d.rowBytes);
   if (wide) {
-    const py::ssize_t row = w * c * 2;
-    return View<std::uint16_t>(image.data, d.pixels16.data() + (h - 1) * w * c, {h, w, c},
-                               {-row, c * 2, 2});
+    return View<std::uint16_t>(image.data, reinterpret_cast<const std::uint16_t*>(d.rows), {h, w, c},
+                               {row, c * 2, 2});
   }
-  const py::ssize_t row = w * c;
-  return View<std::uint8_t>(image.data, d.pixels8.data() + (h - 1) * w * c, {h, w, c},
-                            {-row, c, 1});
+  return View<std::uint8_t>(image.data, d.rows, {h, w, c}, {row, c, 1});
 }
 
 const char* kModuleDoc = R"(Script the scenehost runtime from Python.

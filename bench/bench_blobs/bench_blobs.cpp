@@ -1,20 +1,29 @@
-// findSpots on a 4096 x 4096 town map with thousands of lots, end to end
-// through the host: the plug-in loaded by PluginManager, the run through
-// ExecuteCommand, from the image file to the result text and "blobs.bmp".
-// With OpenCV: the same work by imread, inRange, connectedComponentsWithStats
-// (4-connectivity), the size filter, rectangles and imwrite, and the ratio.
+// findSpots on a town map with thousands of lots (4096 x 4096 by default),
+// end to end through the host: the plug-in loaded by PluginManager, the run
+// through ExecuteCommand, from the image file to the result text and
+// "blobs.bmp". Prints:
+//   - the time of each stage of a run (decoding, classifying and labelling
+//     in its one pass, measuring and the result text, writing blobs.bmp),
+//     each timed on its own over the same image as a run does it;
+//   - the run in process, and the whole process (scenehost started, plug-in
+//     loaded, one run, exit), each with its CPU time;
+//   - with OpenCV: the same work by imread, inRange,
+//     connectedComponentsWithStats (4-connectivity), the size filter,
+//     rectangles and imwrite, on one thread and on two, in process and as a
+//     whole process, and the ratios.
 //
 // Memory: a fresh child process (this program with --memory-child) makes one
-// run and reports the growth of its peak resident size (VmHWM) and of its
-// peak address space (VmPeak, which also counts reserved but untouched
-// memory), each less the host's decoded image (3 bytes a pixel). The host's
-// decoding briefly holds two copies of the picture; the run's own buffers
-// come after that, so the figures are the run's own.
+// run and reports the growth of its peak resident size (VmHWM) per pixel,
+// less the host's decoded image (3 bytes a pixel), and the same for its peak
+// address space (VmPeak, which also counts reserved but untouched memory).
 //
 //   bench_blobs [--size N] [--reps R] [--no-opencv]
 //
-// Temporary files go to $TMPDIR (default /tmp); TMPDIR=/dev/shm keeps disk
-// writes out of the figures.
+// Every figure is the fastest of R runs (on a shared machine the least
+// disturbed one). Temporary files go to $TMPDIR (default /tmp);
+// TMPDIR=/dev/shm keeps disk writes out of the figures.
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,7 +39,9 @@
 
 #include <xsi_plugin.h>
 
+#include "blob_stats.h"
 #include "bmp_writer.h"
+#include "driver.h"
 #include "plugin_loader.h"
 #include "runtime.h"
 
@@ -147,18 +158,6 @@ int memoryChild(const std::string& dir, int size) {
   return 0;
 }
 
-// The host's share of a run: decoding the image into a clip.
-double hostLoadSeconds(const std::string& dir) {
-  XSI::CValueArray a(1);
-  a[0] = XSI::CValue(XSI::CString::FromUtf8(dir + "/town.bmp"));
-  XSI::CValue out;
-  const auto t0 = Clock::now();
-  XSI::Application().ExecuteCommand(L"CreateImageClip", a, out);
-  const double s = seconds(t0, Clock::now());
-  host::Runtime::Get().ResetScene();
-  return s;
-}
-
 #ifdef BENCH_WITH_OPENCV
 int runOpenCv(const std::string& dir, double& secs) {
   const auto t0 = Clock::now();
@@ -195,9 +194,96 @@ int runOpenCv(const std::string& dir, double& secs) {
 }
 #endif
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
+double fastest(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
+
+// The stages of one run, each timed on its own as the run does it.
+struct Stages {
+  double decode = 0, classifyLabel = 0, statsText = 0, write = 0;
+};
+
+Stages runStages(const std::string& dir, int size) {
+  Stages t;
+  XSI::CValueArray a(1);
+  a[0] = XSI::CValue(XSI::CString::FromUtf8(dir + "/town.bmp"));
+  XSI::CValue clip;
+  auto t0 = Clock::now();
+  XSI::Application().ExecuteCommand(L"CreateImageClip", a, clip);
+  t.decode = seconds(t0, Clock::now());
+  const XSI::Image image = XSI::ImageClip2(clip.GetAsRef()).GetImage();
+
+  findspots::ClassifySettings settings;
+  settings.useRGB = true;
+  settings.channelRed = kCentre[0], settings.channelGreen = kCentre[1], settings.channelBlue = kCentre[2];
+  settings.rangeR = settings.rangeG = settings.rangeB = kHalf;
+  const findspots::ClassBounds bounds = findspots::makeBounds(settings);
+  std::vector<std::uint8_t> raster(static_cast<std::size_t>(size) * size * 3);
+  std::vector<findspots::RegionSummary> regions;
+  t0 = Clock::now();
+  findspots::RowLabeller labeller(kMinBlobSize, [&](const findspots::RegionSummary& r) { regions.push_back(r); });
+  for (int row = 0; row < size; ++row)
+    findspots::classifyRow(image, bounds, size, row, raster.data() + static_cast<std::size_t>(row) * size * 3,
+                           labeller);
+  labeller.finish();
+  t.classifyLabel = seconds(t0, Clock::now());
+
+  t0 = Clock::now();
+  findspots::Raster out{raster.data(), size, size};
+  std::wstring text;
+  for (const findspots::RegionSummary& r : regions) {
+    const findspots::BlobRecord blob = findspots::measureBlob(r);
+    findspots::appendBlobEntry(text, blob);
+    findspots::outlineBlob(out, r, blob);
+  }
+  t.statsText = seconds(t0, Clock::now());
+
+  t0 = Clock::now();
+  findspots::writeBMP(raster.data(), size, size, 24, "blobs.bmp");
+  t.write = seconds(t0, Clock::now());
+  host::Runtime::Get().ResetScene();
+  return t;
+}
+
+// Runs argv as a child process with its output discarded; wall and CPU
+// (user + system) seconds.
+bool runProcess(const std::vector<std::string>& args, double& wall, double& cpu) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const auto t0 = Clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDOUT_FILENO), dup2(null, STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid) return false;
+  wall = seconds(t0, Clock::now());
+  cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::vector<std::string> sceneHostFindSpots(const std::string& dir) {
+  std::vector<std::string> args = {XSI_BINARY_DIR "/bin/scenehost", "-q", "--plugin",
+                                   XSI_BINARY_DIR "/plugins/findSpots.so", "findSpots", dir + "/", "town",
+                                   std::to_string(kMinBlobSize), "true"};
+  for (float c : kCentre) args.push_back(std::to_string(c));
+  for (int i = 0; i < 3; ++i) args.push_back(std::to_string(kHalf));
+  for (const char* rest : {"0", "0", "false"}) args.push_back(rest);
+  return args;
+}
+
+struct Timing {
+  std::vector<double> wall, cpu;
+  void add(double w, double c) { wall.push_back(w), cpu.push_back(c); }
+};
+
+void printRatio(const char* what, double ours, double theirs) {
+  std::printf("  %-44s %.3f s vs %.3f s: ratio %.2f\n", what, ours, theirs, theirs > 0 ? ours / theirs : 0.0);
 }
 
 }  // namespace
@@ -206,13 +292,23 @@ int main(int argc, char** argv) {
   int size = 4096, reps = 5;
   [[maybe_unused]] bool withOpenCv = true;
   std::string childDir;
+  [[maybe_unused]] int openCvChildThreads = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--size" && i + 1 < argc) size = std::atoi(argv[++i]);
     else if (a == "--reps" && i + 1 < argc) reps = std::max(1, std::atoi(argv[++i]));
     else if (a == "--memory-child" && i + 1 < argc) childDir = argv[++i];
+    else if (a == "--opencv-child" && i + 2 < argc) childDir = argv[++i], openCvChildThreads = std::atoi(argv[++i]);
     else if (a == "--no-opencv") withOpenCv = false;
   }
+#ifdef BENCH_WITH_OPENCV
+  if (openCvChildThreads > 0) {
+    cv::setNumThreads(openCvChildThreads);
+    fs::current_path(childDir);
+    double s = 0;
+    return runOpenCv(childDir, s) > 0 ? 0 : 1;
+  }
+#endif
   if (!childDir.empty()) return memoryChild(childDir, size);
 
   const std::string dir = (fs::temp_directory_path() / ("bench_blobs_" + std::to_string(getpid()))).string();
@@ -253,45 +349,64 @@ int main(int argc, char** argv) {
   const fs::path previous = fs::current_path();
   fs::current_path(dir);
 
-  // Runs alternate between the detectors, and each reports its fastest run:
-  // on a shared machine the minimum is the least disturbed figure.
-  std::vector<double> ours, loads, cv1, cvAll;
+  // Runs alternate between the detectors, so that both see the same load.
+  std::vector<double> ours, decode, classifyLabel, statsText, write, cv1, cv2;
+  Timing oursProcess, cv1Process, cv2Process;
   int blobs = 0;
   [[maybe_unused]] int cvBlobs = 0;
   for (int r = 0; r < reps; ++r) {
-    double s = 0;
+    double s = 0, cpu = 0;
     blobs = runFindSpots(dir, s);
     ours.push_back(s);
-    loads.push_back(hostLoadSeconds(dir));
+    const Stages st = runStages(dir, size);
+    decode.push_back(st.decode), classifyLabel.push_back(st.classifyLabel);
+    statsText.push_back(st.statsText), write.push_back(st.write);
+    if (!runProcess(sceneHostFindSpots(dir), s, cpu)) {
+      std::fprintf(stderr, "scenehost findSpots failed\n");
+      return 1;
+    }
+    oursProcess.add(s, cpu);
 #ifdef BENCH_WITH_OPENCV
     if (!withOpenCv) continue;
-    cv::setNumThreads(1);
-    cvBlobs = runOpenCv(dir, s);
-    cv1.push_back(s);
-    cv::setNumThreads(cv::getNumberOfCPUs());
-    runOpenCv(dir, s);
-    cvAll.push_back(s);
+    for (int threads : {1, 2}) {
+      cv::setNumThreads(threads);
+      cvBlobs = runOpenCv(dir, s);
+      (threads == 1 ? cv1 : cv2).push_back(s);
+      if (!runProcess({"/proc/self/exe", "--opencv-child", dir, std::to_string(threads)}, s, cpu)) {
+        std::fprintf(stderr, "the OpenCV child failed\n");
+        return 1;
+      }
+      (threads == 1 ? cv1Process : cv2Process).add(s, cpu);
+    }
 #endif
   }
-  const double best = *std::min_element(ours.begin(), ours.end());
   std::printf("image %d x %d, %d blobs, fastest of %d runs each\n", size, size, blobs, reps);
-  std::printf("findSpots (host, end to end): %.3f s (median %.3f s)\n", best, median(ours));
-  std::printf("  of which the host decoding the image (CreateImageClip): %.3f s\n",
-              *std::min_element(loads.begin(), loads.end()));
+  std::printf("findSpots stages:\n");
+  std::printf("  decode (CreateImageClip)            %.3f s\n", fastest(decode));
+  std::printf("  classify + label (one pass)         %.3f s\n", fastest(classifyLabel));
+  std::printf("  measure, result text, outlines      %.3f s\n", fastest(statsText));
+  std::printf("  write blobs.bmp                     %.3f s\n", fastest(write));
+  std::printf("findSpots in process (ExecuteCommand): %.3f s\n", fastest(ours));
+  std::printf("findSpots whole process (scenehost):   %.3f s wall, %.3f s CPU\n", fastest(oursProcess.wall),
+              fastest(oursProcess.cpu));
 #ifdef BENCH_WITH_OPENCV
   if (withOpenCv) {
-  const double best1 = *std::min_element(cv1.begin(), cv1.end());
-  const double bestAll = *std::min_element(cvAll.begin(), cvAll.end());
-  std::printf("OpenCV, 1 thread: %.3f s, %d blobs; ratio findSpots / OpenCV = %.2f (target <= 1.5)\n",
-              best1, cvBlobs, best / best1);
-  std::printf("OpenCV, %d threads: %.3f s; ratio findSpots / OpenCV = %.2f\n", cv::getNumberOfCPUs(),
-              bestAll, best / bestAll);
+    std::printf("OpenCV (%d blobs): in process %.3f s on 1 thread, %.3f s on 2; whole process %.3f s (CPU %.3f s) "
+                "on 1 thread, %.3f s (CPU %.3f s) on 2\n",
+                cvBlobs, fastest(cv1), fastest(cv2), fastest(cv1Process.wall), fastest(cv1Process.cpu),
+                fastest(cv2Process.wall), fastest(cv2Process.cpu));
+    std::printf("ratios findSpots / OpenCV:\n");
+    printRatio("whole process, OpenCV on 1 thread (<= 0.35)", fastest(oursProcess.wall), fastest(cv1Process.wall));
+    printRatio("whole process, OpenCV on 2 threads", fastest(oursProcess.wall), fastest(cv2Process.wall));
+    printRatio("whole process CPU, OpenCV on 1 thread", fastest(oursProcess.cpu), fastest(cv1Process.cpu));
+    printRatio("in process, OpenCV on 1 thread", fastest(ours), fastest(cv1));
+    printRatio("in process, OpenCV on 2 threads", fastest(ours), fastest(cv2));
   }
 #else
   std::printf("OpenCV not found: no comparison\n");
 #endif
-  std::printf("working memory beyond the host's decoded image: %.2f B/px peak resident (target <= 16), "
-              "%.2f B/px peak address space reserved\n",
+  std::printf("peak resident memory beyond the host's decoded image: %.2f B/px (target <= 8); "
+              "peak address space %.2f B/px\n",
               rssPerPixel, addressPerPixel);
   fs::current_path(previous);
   std::error_code ec;

@@ -5,9 +5,9 @@
 // not there: a palette index past the palette is refused here, and an
 // OS/2 (12-byte header) palette or a 56-byte header's masks are read where
 // the header puts them.
+#include <algorithm>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "image_codecs.h"
 
@@ -183,14 +183,22 @@ std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::I
     }
   }
 
-  std::vector<std::uint8_t> pixels(std::size_t(w * rows) * std::size_t(channels));
+  out.Allocate(int(w), int(rows), channels, 8);
   const Channel red(m.r), green(m.g), blue(m.b), alpha(m.a);
   std::uint32_t alphaSeen = 0;
-  const std::size_t rowOut = std::size_t(w) * std::size_t(channels);
+  // Whole rows a piece, about 256 KiB at a time: few reads, and each piece
+  // is still in cache when it is converted.
+  const std::uint64_t rowsPerPiece = std::max<std::uint64_t>(1, (std::uint64_t(1) << 18) / rowBytes);
+  const std::uint8_t* piece = nullptr;
   for (std::uint64_t r = 0; r < rows; ++r) {
-    const std::uint8_t* in = src.Get(h.offset + r * rowBytes, std::size_t(rowBytes));
-    if (!in) return Truncated(std::size_t(size), needed);  // a file that shrank as we read it
-    std::uint8_t* o = pixels.data() + std::size_t(bottomUp ? rows - 1 - r : r) * rowOut;
+    if (r % rowsPerPiece == 0) {
+      const std::uint64_t n = std::min(rowsPerPiece, rows - r);
+      piece = src.Get(h.offset + r * rowBytes, std::size_t(n * rowBytes));
+      if (!piece) return Truncated(std::size_t(size), needed);  // a file that shrank as we read it
+    }
+    const std::uint8_t* in = piece + (r % rowsPerPiece) * rowBytes;
+    // The host keeps the bottom row first, as a bottom-up BMP stores it.
+    std::uint8_t* o = out.MutableRow(int(bottomUp ? r : rows - 1 - r));
     if (bpp == 24) {
       ReadBgr24(in, std::size_t(w), o);
     } else if (paletted) {
@@ -221,9 +229,11 @@ std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::I
     }
   }
   if (channels == 4 && m.alphaMayBeUnused && alphaSeen == 0)
-    for (std::size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 255;
-
-  return Decoded8(out, int(w), int(rows), channels, std::move(pixels));
+    for (int y = 0; y < out.height; ++y) {
+      std::uint8_t* o = out.MutableRow(y);
+      for (std::size_t i = 3; i < out.rowBytes; i += 4) o[i] = 255;
+    }
+  return {};
 }
 
 }  // namespace host::image

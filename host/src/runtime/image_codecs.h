@@ -1,7 +1,8 @@
-// The per-format decoders behind LoadImageMemory. Each takes the whole file,
-// fills `out` (rows top to bottom, 8-bit samples in pixels8, 16-bit in
-// pixels16) and returns an empty string, or returns the reason it refused
-// the file (without the file name: the caller adds it).
+// The per-format decoders behind LoadImageMemory and LoadImageFile. Each
+// decodes straight into `out` (Storage::Allocate, then every byte of every
+// row, bottom row first as xsi_image.h lays it out) and returns an empty
+// string, or returns the reason it refused the file (without the file name:
+// the caller adds it).
 //
 // Every decoder checks the size a header claims against ImageLimits and
 // against the bytes present before it allocates, and treats a file that ends
@@ -17,8 +18,9 @@
 
 namespace host::image {
 
-// Where the BMP reader gets its bytes: memory, or an open file read a row
-// at a time (a large BMP then never sits in memory twice).
+// Where a decoder gets its bytes: memory, or an open file read piece by
+// piece (a large BMP then never sits in memory twice). The other formats
+// ask for the whole file at once.
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -41,6 +43,9 @@ class MemorySource : public ByteSource {
   std::size_t size_;
 };
 
+// Chooses the decoder by the file's first bytes and runs it.
+std::string Decode(ByteSource& src, const ImageLimits& limits, XSI::detail::ImageData& out);
+
 std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::ImageData& out);
 std::string DecodePng(const std::uint8_t* bytes, std::size_t size, const ImageLimits& limits,
                       XSI::detail::ImageData& out);
@@ -58,10 +63,5 @@ std::string Truncated(std::size_t size, std::uint64_t needed);  // "... of M"
 std::string TruncatedAtLeast(std::size_t size, std::uint64_t needed);  // "... of at least M"
 // Empty when width x height is within the limits; otherwise the reason.
 std::string CheckSize(std::uint64_t width, std::uint64_t height, const ImageLimits& limits);
-
-// Hands a decoded 8-bit picture (rows top to bottom, `channels` samples a
-// pixel) to `out`; returns the empty reason decoders end with.
-std::string Decoded8(XSI::detail::ImageData& out, int width, int height, int channels,
-                     std::vector<std::uint8_t>&& pixels);
 
 }  // namespace host::image

@@ -14,17 +14,31 @@
 
 #include "xsi_image.h"
 
-// The storage XSI::Image keeps opaque. Plug-ins only ever see Image.
-struct XSI::Image::Storage {
-  int width = 0;
-  int height = 0;
-  int channels = 0;        // 1 grey, 2 grey+alpha, 3 RGB, 4 RGBA
-  int bitsPerChannel = 8;  // 8 or 16
-  // Rows top to bottom as decoded; Image::GetPixelValue flips y so that
-  // (0, 0) is the bottom-left pixel.
-  std::vector<std::uint8_t> pixels8;
-  std::vector<std::uint16_t> pixels16;
+// The host's record of a decoded picture. Its ImagePixels base is what
+// XSI::Image reads (see xsi_image.h for the layout: packed rows of
+// interleaved 8- or 16-bit samples, bottom row first); host code reads
+// pixels the same way, through Row(y) or the fields. Decoders write straight
+// into the rows with Allocate and MutableRow, so every format ends up in this
+// one buffer with no second copy.
+struct XSI::Image::Storage : XSI::ImagePixels {
+  Storage() = default;
+  Storage(const Storage&) = delete;
+  Storage& operator=(const Storage&) = delete;
+
+  // Sets the shape and gives the rows uninitialised memory (the decoder
+  // fills every byte). May throw std::bad_alloc.
+  void Allocate(int width, int height, int channels, int bitsPerChannel);
+  // Takes `bytes` (freed with `release`) as the rows of the given shape;
+  // `size` is how many bytes they hold.
+  void Adopt(std::uint8_t* bytes, std::size_t size, void (*release)(void*), int width, int height,
+             int channels, int bitsPerChannel);
+  std::uint8_t* MutableRow(int y) { return owned.get() + static_cast<std::size_t>(y) * rowBytes; }
+  // Bytes behind `rows`; at least height * rowBytes in a consistent record.
+  std::size_t byteCount = 0;
   std::string path;
+
+ private:
+  std::unique_ptr<std::uint8_t[], void (*)(void*)> owned{nullptr, [](void*) {}};
 };
 
 namespace XSI::detail {

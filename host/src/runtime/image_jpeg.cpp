@@ -85,10 +85,16 @@ bool RunStart(Decompressor& d) {
   return true;
 }
 
-bool RunRows(Decompressor& d, JSAMPROW* rows) {
+// Reads the next `count` rows into `rows`.
+bool RunRows(Decompressor& d, JSAMPROW* rows, JDIMENSION count) {
   if (setjmp(d.err.jump)) return false;
-  while (d.cinfo.output_scanline < d.cinfo.output_height)
-    jpeg_read_scanlines(&d.cinfo, rows + d.cinfo.output_scanline, d.cinfo.output_height - d.cinfo.output_scanline);
+  for (JDIMENSION done = 0; done < count && d.cinfo.output_scanline < d.cinfo.output_height;)
+    done += jpeg_read_scanlines(&d.cinfo, rows + done, count - done);
+  return true;
+}
+
+bool RunFinish(Decompressor& d) {
+  if (setjmp(d.err.jump)) return false;
   jpeg_finish_decompress(&d.cinfo);  // reads on to EOI
   return true;
 }
@@ -147,23 +153,29 @@ std::string DecodeJpeg(const std::uint8_t* bytes, std::size_t size, const ImageL
     return "corrupt or unsupported image data (unexpected JPEG output shape)";
 
   const std::size_t w = c.output_width, h = c.output_height;
-  const std::size_t decodedRow = w * std::size_t(c.output_components);
-  std::vector<std::uint8_t> decoded(decodedRow * h);
-  std::vector<JSAMPROW> rows(h);
-  for (std::size_t y = 0; y < h; ++y) rows[y] = decoded.data() + y * decodedRow;
-  if (!RunRows(d, rows.data())) return Failed(d, size);
-
+  out.Allocate(int(w), int(h), channels, 8);
   if (c.out_color_space == JCS_CMYK) {
-    std::vector<std::uint8_t> rgb(w * h * 3);
-    for (std::size_t i = 0, n = w * h; i < n; ++i) {
-      const std::uint8_t* p = decoded.data() + 4 * i;
-      rgb[3 * i] = Scale(p[0], p[3]);
-      rgb[3 * i + 1] = Scale(p[1], p[3]);
-      rgb[3 * i + 2] = Scale(p[2], p[3]);
+    // A row at a time through a scratch row, converted into the store.
+    std::vector<std::uint8_t> cmyk(w * 4);
+    JSAMPROW row = cmyk.data();
+    for (std::size_t y = 0; y < h; ++y) {
+      if (!RunRows(d, &row, 1)) return Failed(d, size);
+      std::uint8_t* o = out.MutableRow(int(h - 1 - y));
+      for (std::size_t i = 0; i < w; ++i) {
+        const std::uint8_t* p = cmyk.data() + 4 * i;
+        o[3 * i] = Scale(p[0], p[3]);
+        o[3 * i + 1] = Scale(p[1], p[3]);
+        o[3 * i + 2] = Scale(p[2], p[3]);
+      }
     }
-    decoded.swap(rgb);
+  } else {
+    // JPEG stores the top row first; the host keeps the bottom row first.
+    std::vector<JSAMPROW> rows(h);
+    for (std::size_t y = 0; y < h; ++y) rows[y] = out.MutableRow(int(h - 1 - y));
+    if (!RunRows(d, rows.data(), JDIMENSION(h))) return Failed(d, size);
   }
-  return Decoded8(out, int(w), int(h), channels, std::move(decoded));
+  if (!RunFinish(d)) return Failed(d, size);
+  return {};
 }
 
 }  // namespace host::image

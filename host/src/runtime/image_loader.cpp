@@ -1,6 +1,7 @@
-// Reading an image file and choosing its decoder. The file is read whole from
-// one open handle (so what is decoded is what was opened), and the bytes are
-// decoded apart from any I/O: LoadImageMemory is the one decoding path.
+// Reading an image file and choosing its decoder. Files and memory go through
+// the same decoders: a file is read from one open handle (so what is decoded
+// is what was opened), in pieces where the format allows (BMP) and whole
+// otherwise.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,16 +27,6 @@ namespace {
 // No format the host reads needs a longer side; also keeps every size an int.
 constexpr std::uint64_t kMaxSide = std::uint64_t(1) << 24;
 }  // namespace
-
-std::string Decoded8(XSI::detail::ImageData& out, int width, int height, int channels,
-                     std::vector<std::uint8_t>&& pixels) {
-  out.width = width;
-  out.height = height;
-  out.channels = channels;
-  out.bitsPerChannel = 8;
-  out.pixels8 = std::move(pixels);
-  return {};
-}
 
 std::string Truncated(std::size_t size) { return "truncated at byte " + std::to_string(size); }
 
@@ -80,33 +71,32 @@ struct Fd {
   }
 };
 
-// Reads an open file piece by piece with pread, for the BMP reader.
+// Reads an open file piece by piece with pread.
 class FileSource : public image::ByteSource {
  public:
   FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   std::uint64_t Size() const override { return size_; }
   const std::uint8_t* Get(std::uint64_t offset, std::size_t n) override {
     if (offset > size_ || n > size_ - offset) return nullptr;
-    if (scratch_.size() < n) scratch_.resize(n);
+    if (capacity_ < n) {
+      scratch_.reset(new std::uint8_t[n]);  // not zero-filled first: pread fills it
+      capacity_ = n;
+    }
     std::size_t got = 0;
     while (got < n) {
-      const ssize_t r = ::pread(fd_, scratch_.data() + got, n - got, off_t(offset + got));
+      const ssize_t r = ::pread(fd_, scratch_.get() + got, n - got, off_t(offset + got));
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) return nullptr;
       got += std::size_t(r);
     }
-    return scratch_.data();
+    return scratch_.get();
   }
 
  private:
   int fd_;
   std::uint64_t size_;
-  std::vector<std::uint8_t> scratch_;
-};
-
-struct FileBytes {
-  std::unique_ptr<std::uint8_t[]> data;  // not zero-filled first: read() fills it
-  std::size_t size = 0;
+  std::unique_ptr<std::uint8_t[]> scratch_;
+  std::size_t capacity_ = 0;
 };
 
 // Opens `path` if it is a regular file we may read, with its size.
@@ -126,43 +116,16 @@ std::string OpenRegular(const std::string& path, Fd& file, std::uint64_t& size) 
   return {};
 }
 
-// Reads the whole of an open file of `size` bytes.
-std::string ReadWhole(const Fd& file, std::uint64_t size, FileBytes& bytes) {
-  bytes.data.reset(new std::uint8_t[static_cast<std::size_t>(size)]);
-  while (bytes.size < size) {
-    const ssize_t n = ::read(file.fd, bytes.data.get() + bytes.size, static_cast<std::size_t>(size) - bytes.size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return OpenFailure(errno);
-    if (n == 0) break;  // shrank while we read: decode what is there
-    bytes.size += static_cast<std::size_t>(n);
-  }
-  if (bytes.size == 0) return "file is empty";
-  return {};
-}
-
 bool StartsWith(const std::uint8_t* bytes, std::size_t size, const char* magic, std::size_t n) {
   return size >= n && std::memcmp(bytes, magic, n) == 0;
 }
 
-std::string Decode(const std::uint8_t* bytes, std::size_t size, const ImageLimits& limits,
-                   XSI::detail::ImageData& out) {
-  if (StartsWith(bytes, size, "BM", 2)) {
-    image::MemorySource src(bytes, size);
-    return image::DecodeBmp(src, limits, out);
-  }
-  if (StartsWith(bytes, size, "\x89PNG\r\n\x1a\n", 8)) return image::DecodePng(bytes, size, limits, out);
-  if (StartsWith(bytes, size, "\xff\xd8", 2)) return image::DecodeJpeg(bytes, size, limits, out);
-  if (image::LooksLikeTga(bytes, size)) return image::DecodeTga(bytes, size, limits, out);
-  return "unknown image type (not BMP, PNG, JPEG or TGA)";
-}
-
 // What every decoder promises; checked once here rather than trusted.
 bool Consistent(const XSI::detail::ImageData& d) {
-  if (d.width <= 0 || d.height <= 0 || d.channels < 1 || d.channels > 4) return false;
-  const std::size_t n = std::size_t(d.width) * std::size_t(d.height) * std::size_t(d.channels);
-  if (d.bitsPerChannel == 8) return d.pixels8.size() == n && d.pixels16.empty();
-  if (d.bitsPerChannel == 16) return d.pixels16.size() == n && d.pixels8.empty();
-  return false;
+  if (d.width <= 0 || d.height <= 0 || d.channels < 1 || d.channels > 4 || !d.rows) return false;
+  if (d.bitsPerChannel != 8 && d.bitsPerChannel != 16) return false;
+  const std::size_t row = std::size_t(d.width) * std::size_t(d.channels) * std::size_t(d.bitsPerChannel / 8);
+  return d.rowBytes == row && d.byteCount / row >= std::size_t(d.height);
 }
 
 // The one ending of every load: the decoder's reason, or a checked picture.
@@ -176,6 +139,27 @@ std::shared_ptr<XSI::detail::ImageData> Finish(const std::string& name, std::str
 
 }  // namespace
 
+namespace image {
+
+std::string Decode(ByteSource& src, const ImageLimits& limits, XSI::detail::ImageData& out) {
+  const std::uint64_t size = src.Size();
+  const std::uint8_t* magic = src.Get(0, std::size_t(size < 8 ? size : 8));
+  if (!magic) return Truncated(std::size_t(size));
+  const std::size_t n = std::size_t(size < 8 ? size : 8);
+  if (StartsWith(magic, n, "BM", 2)) return DecodeBmp(src, limits, out);
+  const bool png = StartsWith(magic, n, "\x89PNG\r\n\x1a\n", 8);
+  const bool jpeg = StartsWith(magic, n, "\xff\xd8", 2);
+  // The other decoders read from memory: the whole file at once.
+  const std::uint8_t* bytes = src.Get(0, std::size_t(size));
+  if (!bytes) return Truncated(0, size);  // a file that shrank as we read it
+  if (png) return DecodePng(bytes, std::size_t(size), limits, out);
+  if (jpeg) return DecodeJpeg(bytes, std::size_t(size), limits, out);
+  if (LooksLikeTga(bytes, std::size_t(size))) return DecodeTga(bytes, std::size_t(size), limits, out);
+  return "unknown image type (not BMP, PNG, JPEG or TGA)";
+}
+
+}  // namespace image
+
 std::shared_ptr<XSI::detail::ImageData> LoadImageMemory(const std::uint8_t* bytes, std::size_t size,
                                                          const std::string& name, std::string& error,
                                                          const ImageLimits& limits) {
@@ -186,7 +170,8 @@ std::shared_ptr<XSI::detail::ImageData> LoadImageMemory(const std::uint8_t* byte
   }
   try {
     auto data = std::make_shared<XSI::detail::ImageData>();
-    std::string reason = Decode(bytes, size, limits, *data);
+    image::MemorySource src(bytes, size);
+    std::string reason = image::Decode(src, limits, *data);
     return Finish(name, std::move(reason), std::move(data), error);
   } catch (const std::bad_alloc&) {
     error = Failure(name, "out of memory decoding the image");
@@ -204,23 +189,14 @@ std::shared_ptr<XSI::detail::ImageData> LoadImageFile(const std::string& path, s
     Fd file;
     std::uint64_t size = 0;
     std::string reason = OpenRegular(path, file, size);
-    std::shared_ptr<XSI::detail::ImageData> data;
-    FileSource source(file.fd, size);
-    const std::uint8_t* magic = reason.empty() ? source.Get(0, 2) : nullptr;
-    if (magic && magic[0] == 'B' && magic[1] == 'M') {
-      // Row by row from the file: the common large input, read once.
-      data = std::make_shared<XSI::detail::ImageData>();
-      std::string why = image::DecodeBmp(source, ImageLimits(), *data);
-      data = Finish(path, std::move(why), std::move(data), error);
-    } else {
-      FileBytes bytes;
-      if (reason.empty()) reason = ReadWhole(file, size, bytes);
-      if (!reason.empty()) {
-        error = Failure(path, reason);
-        return nullptr;
-      }
-      data = LoadImageMemory(bytes.data.get(), bytes.size, path, error);
+    if (!reason.empty()) {
+      error = Failure(path, reason);
+      return nullptr;
     }
+    FileSource source(file.fd, size);
+    auto data = std::make_shared<XSI::detail::ImageData>();
+    reason = image::Decode(source, ImageLimits(), *data);
+    data = Finish(path, std::move(reason), std::move(data), error);
     if (data) data->path = path;
     return data;
   } catch (const std::bad_alloc&) {

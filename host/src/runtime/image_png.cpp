@@ -140,29 +140,14 @@ std::string DecodePng(const std::uint8_t* bytes, std::size_t size, const ImageLi
   if (!SetUpTransforms(r.png, r.info, s, channels)) return Failed(src);
   if (channels < 1 || channels > 4) return "unsupported PNG channel count " + std::to_string(channels);
   const bool sixteen = s.depth == 16;
-  const std::size_t rowSamples = std::size_t(s.width) * std::size_t(channels);
-  const std::size_t samples = rowSamples * s.height;
-  std::vector<png_bytep> rows(s.height);
-  if (sixteen) {
-    out.pixels16.resize(samples);
-    for (std::size_t y = 0; y < rows.size(); ++y)
-      rows[y] = reinterpret_cast<png_bytep>(out.pixels16.data() + y * rowSamples);
-  } else {
-    out.pixels8.resize(samples);
-    for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = out.pixels8.data() + y * rowSamples;
-  }
-  if (png_get_rowbytes(r.png, r.info) != rowSamples * (sixteen ? 2 : 1)) {
-    out.pixels8.clear(), out.pixels16.clear();
+  const std::size_t rowBytes = std::size_t(s.width) * std::size_t(channels) * (sixteen ? 2 : 1);
+  if (png_get_rowbytes(r.png, r.info) != rowBytes)
     return "corrupt or unsupported image data (unexpected PNG row size)";
-  }
-  if (!ReadRows(r.png, rows.data())) {
-    out.pixels8.clear(), out.pixels16.clear();
-    return Failed(src);
-  }
-  out.width = int(s.width);
-  out.height = int(s.height);
-  out.channels = channels;
-  out.bitsPerChannel = sixteen ? 16 : 8;
+  out.Allocate(int(s.width), int(s.height), channels, sixteen ? 16 : 8);
+  // PNG stores the top row first; the host keeps the bottom row first.
+  std::vector<png_bytep> rows(s.height);
+  for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = out.MutableRow(int(s.height - 1 - y));
+  if (!ReadRows(r.png, rows.data())) return Failed(src);
   return {};
 }
 

@@ -4,8 +4,10 @@
 #include <stb_image.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image_codecs.h"
 
@@ -88,9 +90,19 @@ std::string DecodeTga(const std::uint8_t* f, std::size_t size, const ImageLimits
   }
   if (unsigned(w) != t.width || unsigned(h) != t.height || n < 1 || n > 4)
     return "corrupt or unsupported image data (TGA)";
-  return Decoded8(out, w, h, n,
-                  std::vector<std::uint8_t>(px.get(), px.get() + std::size_t(w) * std::size_t(h) *
-                                                                   std::size_t(n)));
+  // stb gives the top row first; the host keeps the bottom row first. The
+  // rows are swapped in stb's own buffer, which the store then takes over.
+  const std::size_t rowBytes = std::size_t(w) * std::size_t(n);
+  std::vector<std::uint8_t> spare(rowBytes);
+  for (std::size_t top = 0, bottom = std::size_t(h) - 1; top < bottom; ++top, --bottom) {
+    std::uint8_t* a = px.get() + top * rowBytes;
+    std::uint8_t* b = px.get() + bottom * rowBytes;
+    std::memcpy(spare.data(), a, rowBytes);
+    std::memcpy(a, b, rowBytes);
+    std::memcpy(b, spare.data(), rowBytes);
+  }
+  out.Adopt(px.release(), rowBytes * std::size_t(h), [](void* p) { stbi_image_free(p); }, w, h, n, 8);
+  return {};
 }
 
 }  // namespace host::image
