@@ -174,10 +174,14 @@ Row Measure(const fs::path& dir, int lots) {
 
 void BenchTerrain() {
   XSI::detail::ImageData image;
-  image.width = image.height = 4096;
-  image.channels = 3;
-  image.pixels8.resize(std::size_t(4096) * 4096 * 3);
-  for (std::size_t i = 0; i < image.pixels8.size(); ++i) image.pixels8[i] = std::uint8_t((i * 2654435761u) >> 24);
+  image.Allocate(4096, 4096, 3, 8);
+  for (int y = 0; y < image.height; ++y) {
+    std::uint8_t* row = image.MutableRow(y);
+    for (std::size_t i = 0; i < image.rowBytes; ++i) {
+      const std::size_t at = std::size_t(y) * image.rowBytes + i;
+      row[i] = std::uint8_t((at * 2654435761u) >> 24);
+    }
+  }
   std::vector<double> times, cpu;
   std::size_t vertices = 0;
   for (int i = 0; i < 3; ++i) {

@@ -18,7 +18,9 @@ struct Box {
 // The 4-connected region of `start`'s exact colour, rows from the top.
 Box RegionBox(const XSI::detail::ImageData& img, int column, int row) {
   const int w = img.width, h = img.height, ch = img.channels;
-  auto colour = [&](int c, int r) { return std::memcmp(&img.pixels8[(std::size_t(r) * w + c) * ch], &img.pixels8[(std::size_t(row) * w + column) * ch], 3) == 0; };
+  // Stored rows run bottom up.
+  auto at = [&](int c, int r) { return img.Row(h - 1 - r) + std::size_t(c) * ch; };
+  auto colour = [&](int c, int r) { return std::memcmp(at(c, r), at(column, row), 3) == 0; };
   std::vector<char> seen(std::size_t(w) * h, 0);
   std::vector<std::pair<int, int>> work{{column, row}};
   seen[std::size_t(row) * w + column] = 1;

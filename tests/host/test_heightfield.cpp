@@ -4,6 +4,7 @@
 // leave the scene as it was.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -196,10 +197,8 @@ TEST_F(HeightFieldTest, BadArgumentsAreRefusedByNameAndChangeNothing) {
 
 TEST_F(HeightFieldTest, AGridOverTheVertexLimitIsRefusedBeforeAnythingIsBuilt) {
   XSI::detail::ImageData big;
-  big.width = 4096;
-  big.height = 4096;
-  big.channels = 1;
-  big.pixels8.assign(std::size_t(4096) * 4096, 0);
+  big.Allocate(4096, 4096, 1, 8);
+  for (int y = 0; y < 4096; ++y) std::memset(big.MutableRow(y), 0, big.rowBytes);
   host::Mesh mesh;
   std::string error;
   host::HeightFieldSize size{1, 1, 1, 1};

@@ -221,9 +221,9 @@ TEST(PluginLoader, UnloadAndInitAreOptional) {
 TEST(PluginLoader, PluginsForAnotherSdkVersionAreRefused) {
   const std::string host =
       std::to_string(XSI_SDK_VERSION_MAJOR) + "." + std::to_string(XSI_SDK_VERSION_MINOR);
-  ASSERT_EQ(host, "1.0") << "the test plug-ins claim versions around SDK 1.0";
+  ASSERT_EQ(host, "2.0") << "the test plug-ins claim versions around SDK 2.0";
   TempDir dir;
-  for (const char* name : {"sdk_2_0_plugin", "sdk_0_9_plugin", "sdk_1_1_plugin", "sdk_short_plugin",
+  for (const char* name : {"sdk_3_0_plugin", "sdk_1_0_plugin", "sdk_2_1_plugin", "sdk_short_plugin",
                            "unversioned_plugin", "versioned_plugin", "echo_plugin"}) {
     fs::copy_file(TestPlugin(name), dir.File(std::string(name) + ".so"));
   }
@@ -231,24 +231,24 @@ TEST(PluginLoader, PluginsForAnotherSdkVersionAreRefused) {
   PluginManager pm(Runtime::Get());
   EXPECT_EQ(pm.LoadDirectory(dir.Path().string()), 2) << log.All();
   const std::string prefix = "cannot load plug-in '" + dir.File("");
-  EXPECT_EQ(log.Count(prefix + "sdk_2_0_plugin.so': it was built against SDK 2.0 and this host "
-                               "has SDK 1.0: the major versions differ; rebuild it against SDK 1.0",
+  EXPECT_EQ(log.Count(prefix + "sdk_3_0_plugin.so': it was built against SDK 3.0 and this host "
+                               "has SDK 2.0: the major versions differ; rebuild it against SDK 2.0",
                       kError),
             1)
       << log.All();
-  EXPECT_EQ(log.Count(prefix + "sdk_0_9_plugin.so': it was built against SDK 0.9 and this host "
-                               "has SDK 1.0: the major versions differ",
+  EXPECT_EQ(log.Count(prefix + "sdk_1_0_plugin.so': it was built against SDK 1.0 and this host "
+                               "has SDK 2.0: the major versions differ",
                       kError),
             1)
       << log.All();
-  EXPECT_EQ(log.Count(prefix + "sdk_1_1_plugin.so': it was built against SDK 1.1, newer than "
-                               "this host's SDK 1.0; use a newer scenehost or rebuild it against "
-                               "SDK 1.0",
+  EXPECT_EQ(log.Count(prefix + "sdk_2_1_plugin.so': it was built against SDK 2.1, newer than "
+                               "this host's SDK 2.0; use a newer scenehost or rebuild it against "
+                               "SDK 2.0",
                       kError),
             1)
       << log.All();
   EXPECT_EQ(log.Count(prefix + "unversioned_plugin.so': it was built without a versioned SDK (no "
-                               "XSIPluginSDKVersion export); rebuild it against SDK 1.0",
+                               "XSIPluginSDKVersion export); rebuild it against SDK 2.0",
                       kError),
             1)
       << log.All();

@@ -224,7 +224,7 @@ TEST(ScenehostUsage, VersionAndHelp) {
   Result r = RunHost({"--version"});
   EXPECT_EQ(r.code, 0);
   EXPECT_TRUE(Has(r.out, "scenehost ")) << r.out;
-  EXPECT_TRUE(Has(r.out, "\nplug-in SDK 1.0\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "\nplug-in SDK 2.0\n")) << r.out;
 
   r = RunEcho({"--help"});
   EXPECT_EQ(r.code, 0) << r.err;

@@ -8,7 +8,7 @@
 // members, a virtual function, a callback signature, a removed call.
 #pragma once
 
-#define XSI_SDK_VERSION_MAJOR 1
+#define XSI_SDK_VERSION_MAJOR 2
 #define XSI_SDK_VERSION_MINOR 0
 
 // The exported C symbol in which every plug-in records the SDK version it

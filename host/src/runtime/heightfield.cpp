@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 
 namespace host {
@@ -165,12 +166,19 @@ std::vector<std::uint32_t> HeightFieldSamples(std::uint32_t count, long step) {
 }
 
 int RedLevel(const XSI::detail::ImageData& image, std::uint32_t column, std::uint32_t rowFromTop) {
-  const std::size_t index =
-      (std::size_t(rowFromTop) * std::size_t(image.width) + column) * std::size_t(image.channels);
+  // Stored rows run bottom up; the grid counts rows from the picture's top.
+  const std::uint8_t* row = image.Row(image.height - 1 - static_cast<int>(rowFromTop));
+  const std::size_t sample = std::size_t(column) * std::size_t(image.channels);
   // The same arithmetic as Image::GetPixelValue followed by findSpots'
   // truncation, so both agree on every value.
-  const double unit = image.bitsPerChannel == 16 ? double(image.pixels16[index]) / 65535.0
-                                                 : double(image.pixels8[index]) / 255.0;
+  double unit;
+  if (image.bitsPerChannel == 16) {
+    std::uint16_t v;
+    std::memcpy(&v, row + 2 * sample, sizeof v);
+    unit = double(v) / 65535.0;
+  } else {
+    unit = double(row[sample]) / 255.0;
+  }
   return static_cast<int>(unit * 255.0);
 }
 
@@ -178,9 +186,9 @@ bool BuildHeightField(const XSI::detail::ImageData& image, const HeightFieldSize
                       std::string& error) {
   const std::uint64_t w = image.width > 0 ? std::uint64_t(image.width) : 0;
   const std::uint64_t h = image.height > 0 ? std::uint64_t(image.height) : 0;
-  const std::uint64_t needed = w * h * std::uint64_t(image.channels > 0 ? image.channels : 0);
-  const std::uint64_t held = image.bitsPerChannel == 16 ? image.pixels16.size() : image.pixels8.size();
-  if (w == 0 || h == 0 || image.channels < 1 || image.channels > 4 || held < needed) {
+  const std::uint64_t needed = h * std::uint64_t(image.rowBytes);
+  if (w == 0 || h == 0 || image.channels < 1 || image.channels > 4 || image.rows == nullptr ||
+      image.byteCount < needed) {
     error = "the image holds no pixels";
     return false;
   }
