@@ -5,19 +5,9 @@
 #include <cstring>
 
 namespace findspots {
-namespace {
 
-std::uint8_t* rowPointer(const LabelState& state, std::int32_t row) {
-  return state.labels + static_cast<std::size_t>(row) * static_cast<std::size_t>(state.width);
-}
-
-// Marks columns first..last of `row` and folds them into the region.
-void markRun(LabelState& state, std::int32_t row, std::int32_t first, std::int32_t last,
-             std::uint8_t label) {
-  std::uint8_t* line = rowPointer(state, row);
+void addRun(RegionSummary& r, std::int32_t row, std::int32_t first, std::int32_t last) {
   const std::int64_t n = static_cast<std::int64_t>(last) - first + 1;
-  std::memset(line + first, label, static_cast<std::size_t>(n));
-  RegionSummary& r = state.region;
   if (r.count == 0) {
     r.minColumn = first;
     r.maxColumn = last;
@@ -32,6 +22,21 @@ void markRun(LabelState& state, std::int32_t row, std::int32_t first, std::int32
   r.count += n;
   r.columnSum += (static_cast<std::int64_t>(first) + last) * n / 2;
   r.rowSum += static_cast<std::int64_t>(row) * n;
+}
+
+namespace {
+
+std::uint8_t* rowPointer(const LabelState& state, std::int32_t row) {
+  return state.labels + static_cast<std::size_t>(row) * static_cast<std::size_t>(state.width);
+}
+
+// Marks columns first..last of `row` and folds them into the region.
+void markRun(LabelState& state, std::int32_t row, std::int32_t first, std::int32_t last,
+             std::uint8_t label) {
+  std::uint8_t* line = rowPointer(state, row);
+  const std::int64_t n = static_cast<std::int64_t>(last) - first + 1;
+  std::memset(line + first, label, static_cast<std::size_t>(n));
+  addRun(state.region, row, first, last);
 }
 
 // Grows the foreground run through (column, row) to its full extent within

@@ -40,6 +40,9 @@ struct RegionSummary {
   std::int32_t blobIndex = 0;  // the index the region carries if it is kept
 };
 
+// Adds the pixels of row `row`, columns first..last, to `r`.
+void addRun(RegionSummary& r, std::int32_t row, std::int32_t first, std::int32_t last);
+
 // A horizontal run of marked pixels still to be grown up and down.
 struct PixelRun {
   std::int32_t row;

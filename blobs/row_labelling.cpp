@@ -7,25 +7,6 @@
 namespace findspots {
 namespace {
 
-// Folds row `row`, columns first..last, into `r` as a fill would.
-void fold(RegionSummary& r, std::int32_t row, std::int32_t first, std::int32_t last) {
-  const std::int64_t n = static_cast<std::int64_t>(last) - first + 1;
-  if (r.count == 0) {
-    r.minColumn = first;
-    r.maxColumn = last;
-    r.minRow = row;
-    r.maxRow = row;
-  } else {
-    r.minColumn = std::min(r.minColumn, first);
-    r.maxColumn = std::max(r.maxColumn, last);
-    r.minRow = std::min(r.minRow, row);
-    r.maxRow = std::max(r.maxRow, row);
-  }
-  r.count += n;
-  r.columnSum += (static_cast<std::int64_t>(first) + last) * n / 2;
-  r.rowSum += static_cast<std::int64_t>(row) * n;
-}
-
 void merge(RegionSummary& into, const RegionSummary& from) {
   into.minColumn = std::min(into.minColumn, from.minColumn);
   into.maxColumn = std::max(into.maxColumn, from.maxColumn);
@@ -90,7 +71,7 @@ void RowLabeller::addRun(std::int32_t first, std::int32_t last) {
     region = region < 0 ? above : (above == region ? region : join(region, above));
   }
   if (region < 0) region = newRegion();
-  fold(regions_[region].summary, row_, first, last);
+  findspots::addRun(regions_[region].summary, row_, first, last);
   regions_[region].lastRow = row_;
   current_.push_back(Run{first, last, region});
 }

@@ -5,10 +5,10 @@
 #include <cctype>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
+#include "command_args.h"
 #include "formats.h"
 #include "heightfield.h"
 #include "preview_command.h"
@@ -22,13 +22,7 @@ using XSI::siRefKind;
 
 // A name or path echoed in an error: quoted, and cut when it is long, since
 // it may be anything a script or a plug-in passed.
-CString Quote(const CString& s) {
-  constexpr std::size_t kShown = 200;
-  const std::wstring& text = s.Wide();
-  if (text.size() <= kShown) return L"'" + s + L"'";
-  return L"'" + CString(text.substr(0, kShown)) + L"...' (" +
-         CString(std::to_wstring(text.size() - kShown)) + L" more characters)";
-}
+CString Quote(const CString& s) { return QuoteArg(s); }
 
 std::string BaseName(const std::string& path) {
   std::string name = path;
@@ -244,25 +238,19 @@ bool FiniteNumber(const CValue& value, double& out) {
     case CValue::siEmpty:
       out = 0.0;
       return true;
-    case CValue::siInt4:
-    case CValue::siFloat:
-    case CValue::siDouble:
     case CValue::siBool:
       out = value.GetAsDouble();
-      return std::isfinite(out);
+      return true;
     case CValue::siString: {
-      const std::string text = ToUtf8(value.GetAsText());
-      const char* begin = text.c_str();
-      char* end = nullptr;
-      errno = 0;
-      const double parsed = std::strtod(begin, &end);
-      while (end && (*end == ' ' || *end == '\t')) ++end;
-      if (end == begin || !end || *end != '\0' || errno == ERANGE || !std::isfinite(parsed)) return false;
+      // Read as the SDK's own conversion reads it, once the text is known to
+      // spell a finite number.
+      double parsed = 0.0;
+      if (!ReadFiniteNumber(value, parsed)) return false;
       out = value.GetAsDouble();
       return std::isfinite(out);
     }
     default:
-      return false;
+      return ReadFiniteNumber(value, out);
   }
 }
 

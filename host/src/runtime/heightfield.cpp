@@ -2,11 +2,12 @@
 // refused or failed run leaves nothing behind.
 #include "heightfield.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+
+#include "command_args.h"
 
 namespace host {
 
@@ -17,38 +18,11 @@ constexpr const wchar_t* kUsage =
 // Extents beyond this could overflow float coordinates once combined.
 constexpr double kMaxExtent = 1e30;
 
-CString Quoted(const CString& s) {
-  constexpr std::size_t kShown = 200;
-  if (s.Length() <= kShown) return L"'" + s + L"'";
-  return L"'" + CString(s.Wide().substr(0, kShown)) + L"...'";
-}
+CString Quoted(const CString& s) { return QuoteArg(s); }
 
 CStatus Refuse(Runtime& rt, const CString& what, CStatus code = CStatus::InvalidArgument) {
   rt.Error(L"CreateHeightField: " + what);
   return code;
-}
-
-// A number given as a number or as text spelling one; false for anything else
-// (an empty value included), which would otherwise read as a silent 0.
-bool ReadNumber(const CValue& value, double& out) {
-  switch (value.GetType()) {
-    case CValue::siInt4:
-    case CValue::siFloat:
-    case CValue::siDouble:
-      out = value.GetAsDouble();
-      return std::isfinite(out);
-    case CValue::siString: {
-      const std::string text = ToUtf8(value.GetAsText());
-      const char* begin = text.c_str();
-      char* end = nullptr;
-      errno = 0;
-      out = std::strtod(begin, &end);
-      while (end && (*end == ' ' || *end == '\t')) ++end;
-      return end != begin && end && *end == '\0' && errno != ERANGE && std::isfinite(out);
-    }
-    default:
-      return false;
-  }
 }
 
 // The names the host's comma-separated lists would read differently, or that
@@ -91,14 +65,14 @@ CStatus ReadArguments(Runtime& rt, const CValueArray& args, Arguments& a) {
                  {L"sizeZ", args[3], a.size.sizeZ, false},
                  {L"height", args[4], a.size.height, true}};
   for (const Extent& e : extents) {
-    const bool ok = ReadNumber(e.value, e.out) && (e.zeroAllowed ? e.out >= 0 : e.out > 0) &&
+    const bool ok = ReadFiniteNumber(e.value, e.out) && (e.zeroAllowed ? e.out >= 0 : e.out > 0) &&
                     e.out <= kMaxExtent;
     if (!ok)
       return Refuse(rt, CString(e.what) + L" must be a finite number " + (e.zeroAllowed ? L">= 0" : L"> 0") +
                             L" and at most 1e30, got " + Quoted(e.value.GetAsText()));
   }
   double step = 0;
-  if (!ReadNumber(args[5], step) || step < 1 || step != std::floor(step) || step > 1e9)
+  if (!ReadFiniteNumber(args[5], step) || step < 1 || step != std::floor(step) || step > 1e9)
     return Refuse(rt, L"step must be a whole number of pixels >= 1, got " + Quoted(args[5].GetAsText()));
   a.size.step = static_cast<long>(step);
   return CStatus::OK;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "command_args.h"
 #include "export_item.h"
 #include "png_encode.h"
 #include "preview_renderer.h"
@@ -25,11 +26,7 @@ CStatus Fail(Runtime& rt, const std::string& what, CStatus code = CStatus::Fail)
   return code;
 }
 
-std::string Quoted(const std::string& text) {
-  constexpr std::size_t kShown = 200;
-  if (text.size() <= kShown) return "'" + text + "'";
-  return "'" + text.substr(0, kShown) + "...'";
-}
+std::string Quoted(const std::string& text) { return ToUtf8(QuoteArg(FromUtf8(text))); }
 
 // A picture side: a whole number from an int, a real without fraction or
 // text of digits; empty means the default.
@@ -41,17 +38,7 @@ bool SideArg(const CValueArray& args, long index, const char* what, int fallback
   }
   const CValue& v = args[index];
   double value = NAN;
-  if (v.GetType() == CValue::siInt4) {
-    value = v.GetAsInt();
-  } else if (v.GetType() == CValue::siFloat || v.GetType() == CValue::siDouble) {
-    value = v.GetAsDouble();
-  } else if (v.GetType() == CValue::siString) {
-    const std::string text = ToUtf8(v.GetAsText());
-    char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (!text.empty() && end && *end == '\0') value = parsed;
-  }
-  if (!std::isfinite(value) || value != std::floor(value)) {
+  if (!ReadFiniteNumber(v, value) || value != std::floor(value)) {
     error = std::string(what) + " " + Quoted(ToUtf8(v.GetAsText())) + " is not a whole number of pixels";
     return false;
   }
