@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Configures and builds into build/ (or the folder given as BUILD_DIR).
-# Extra arguments go to CMake's configure step.
+# Extra arguments go to CMake's configure step. ccache is used when present.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 type="${BUILD_TYPE:-RelWithDebInfo}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$root")}" CCACHE_NOHASHDIR=1
+fi
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="$type" "${launcher[@]}" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake make pkg-config
+  g++ cmake make pkg-config ccache
   libgtest-dev libbenchmark-dev
   libtinyobjloader-dev libstb-dev libpng-dev libjpeg62-turbo-dev libtinygltf-dev nlohmann-json3-dev libcli11-dev
   clang libclang-rt-14-dev
