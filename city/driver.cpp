@@ -141,7 +141,6 @@ bool PlanZone(const Recipe& r, std::size_t zi, const KitSize& kit, const XSI::Im
   if (!FindLots(r, zone, lots, error)) return false;
   const MapFrame frame{map.GetResX(), map.GetResY(), r.scale};
   LotFinder finder(map, RangeOf(zone));
-  Random random = ZoneRandom(r.seed, zi);
   long skipped = 0;
   for (const Lot& lot : lots) {
     PixelBox box;
@@ -159,7 +158,7 @@ bool PlanZone(const Recipe& r, std::size_t zi, const KitSize& kit, const XSI::Im
     }
     p.zone = &zone;
     p.lot = lot;
-    p.floors = static_cast<int>(random.Between(zone.floorsMin, zone.floorsMax));
+    p.floors = LotFloors(r.seed, zi, lot.centreX, frame.height - 1 - lot.centreY, zone.floorsMin, zone.floorsMax);
     const double ground = r.elevation ? lot.elevation * r.height / 255.0 : 0.0;
     p.x = SceneX(frame, lot.centreX);
     p.z = SceneZ(frame, frame.height - 1 - lot.centreY);
