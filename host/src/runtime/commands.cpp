@@ -15,6 +15,7 @@
 #include "raster_commands.h"
 #include "raster_gdal.h"
 #include "runtime.h"
+#include "tile_commands.h"
 
 namespace host {
 
@@ -550,6 +551,7 @@ void RegisterHostCommands(Runtime& rt) {
   }
   RegisterPreviewCommand(rt);
   RegisterRasterCommands(rt);
+  RegisterTileCommands(rt);
 }
 
 }  // namespace host
