@@ -79,7 +79,7 @@ XSI::CString importTemplates(const XSI::CString& type) {
   }
   if (missing.IsEmpty() && misnamed.IsEmpty()) return XSI::CString();
   XSI::CString message = L"cannot build with style " + quoted(type) + L": the units library " +
-                         quoted(unitsLibraryPath);
+                         quoted(unitsLibraryFolder());
   if (!missing.IsEmpty()) message += L" has no readable " + missing;
   if (missing.IsEmpty()) message += L" does not hold it as expected";
   return message + misnamed;
@@ -145,6 +145,10 @@ XSI::CStatus executeRaiseTower(XSI::CRef& context) {
   if (!problem.IsEmpty()) return failRun(problem, XSI::CStatus::InvalidArgument);
   problem = nameClashProblem(run);
   if (!problem.IsEmpty()) return failRun(problem, XSI::CStatus::InvalidArgument);
+  problem = unitsLibraryProblem(run.type);
+  if (!problem.IsEmpty()) return failRun(problem, XSI::CStatus::NotFound);
+  const XSI::CString warning = entranceWarning(run);
+  if (!warning.IsEmpty()) app.LogMessage(L"RaiseTower: " + warning, XSI::siWarningMsg);
 
   const SavedSelection selection;
   XSI::CStatus status;

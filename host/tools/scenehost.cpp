@@ -470,6 +470,67 @@ std::string UnknownOptions(const std::string& what) {
          " (scenehost --help lists the options)";
 }
 
+// The lower-cased extension of a file name, ".glb"; empty when it has none.
+std::string LowerExtension(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+// The folder a file given to --save or --preview goes into must exist and
+// take new files: the writers put a temporary file beside the target. When
+// the target is a link, the file goes beside the link's target. Empty when
+// the folder will do, else what is wrong with it.
+std::string OutputFolderProblem(const std::string& path) {
+  std::error_code ec;
+  fs::path target = path;
+  if (fs::is_symlink(target, ec)) target = fs::weakly_canonical(target, ec);
+  fs::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  const std::string shown = QuotedPath(folder.string());
+  const fs::file_status st = fs::status(folder, ec);
+  if (st.type() == fs::file_type::not_found) return "the folder " + shown + " does not exist";
+  if (ec) return "cannot reach the folder " + shown + ": " + ErrnoText(ec.value());
+  if (st.type() != fs::file_type::directory) return shown + " is not a folder";
+  if (access(folder.c_str(), W_OK | X_OK) != 0)
+    return "cannot write in the folder " + shown + ": " + ErrnoText(errno);
+  if (fs::is_directory(path, ec)) return QuotedPath(path) + " is a folder";
+  return std::string();
+}
+
+// --save is checked before any command runs, as --preview is: a wrong
+// extension or a missing folder must not cost a whole build first.
+std::optional<Exit> CheckSaveOption(const Options& o) {
+  if (o.save.empty()) return std::nullopt;
+  const std::string ext = LowerExtension(o.save);
+  if (ext != ".obj" && ext != ".glb") {
+    PrintUsageError("--save: " + QuotedPath(o.save) + " must end in .obj or .glb" +
+                    (ext.empty() ? std::string() : " (not " + Quoted(ext) + ")"));
+    return kUsage;
+  }
+  if (const std::string problem = OutputFolderProblem(o.save); !problem.empty()) {
+    PrintUsageError("--save: cannot write " + QuotedPath(o.save) + ": " + problem);
+    return kUsage;
+  }
+  return std::nullopt;
+}
+
+// --home must be a folder; the units libraries are looked up below it.
+std::optional<Exit> CheckHomeOption(const Options& o) {
+  if (o.home.empty()) return std::nullopt;
+  std::error_code ec;
+  const fs::file_status st = fs::status(o.home, ec);
+  if (st.type() == fs::file_type::not_found) {
+    PrintUsageError("--home: the folder " + QuotedPath(o.home) + " does not exist");
+    return kUsage;
+  }
+  if (ec || st.type() != fs::file_type::directory) {
+    PrintUsageError("--home: " + QuotedPath(o.home) + " is not a folder");
+    return kUsage;
+  }
+  return std::nullopt;
+}
+
 // The preview's size and view are checked before any command runs, so a
 // typo does not cost a whole build.
 std::optional<Exit> CheckPreviewOptions(const Options& o) {
@@ -482,6 +543,12 @@ std::optional<Exit> CheckPreviewOptions(const Options& o) {
   if (!o.preview.empty() && ext != ".png") {
     PrintUsageError("--preview: " + QuotedPath(o.preview) + " must end in .png");
     return kUsage;
+  }
+  if (!o.preview.empty()) {
+    if (const std::string problem = OutputFolderProblem(o.preview); !problem.empty()) {
+      PrintUsageError("--preview: cannot write " + QuotedPath(o.preview) + ": " + problem);
+      return kUsage;
+    }
   }
   int width = 0, height = 0;
   host::render::View view{};
@@ -517,6 +584,8 @@ std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** arg
   }
   if (o.help || o.version) return std::nullopt;
   if (auto exit = CheckPreviewOptions(o)) return *exit;
+  if (auto exit = CheckSaveOption(o)) return *exit;
+  if (auto exit = CheckHomeOption(o)) return *exit;
   if (!o.script.empty() && !o.command.empty()) {
     PrintUsageError("give either --script FILE or a COMMAND, not both");
     return kUsage;
