@@ -3,6 +3,7 @@
 //
 //   scenehost [options] COMMAND [ARG...]
 //   scenehost [options] --script FILE
+//   scenehost help COMMAND          (also COMMAND --help)
 //
 // Exit status: 0 every command succeeded, 1 a command failed, 2 usage error
 // (unknown command or option, unreadable or malformed script), 130 the run
@@ -35,6 +36,7 @@
 #include <xsi_version.h>
 
 #include "cancel_signal.h"
+#include "command_help.h"
 #include "elf_check.h"
 #include "message_text.h"
 #include "plugin_loader.h"
@@ -199,6 +201,13 @@ class Host {
     return rt_.FindCommand(XSI::CString::FromUtf8(name)) != nullptr;
   }
 
+  // The registered command nearest to a mistyped name, or empty.
+  std::string Nearest(const std::string& word) const {
+    std::vector<std::string> names;
+    for (const host::CommandDef* def : rt_.Commands()) names.push_back(def->name.GetUtf8String());
+    return scenehost::NearestName(word, names);
+  }
+
   // Runs one command; prints its value. Returns kOk, kFailed or kCancelled.
   Exit Run(const std::string& name, const XSI::CValueArray& args) {
     if (rt_.GetProgress().CancelRequested()) return Cancelled("stopped before " + name);
@@ -251,8 +260,10 @@ std::string QuotedPath(const std::string& path) {
   return "'" + scenehost::ShownText(path, scenehost::kShownLineBytes) + "'";
 }
 
-std::string UnknownCommand(const std::string& name) {
-  return "unknown command " + Quoted(name) + " (scenehost --help lists the commands)";
+std::string UnknownCommand(const Host& host, const std::string& name) {
+  const std::string nearest = host.Nearest(name);
+  const std::string hint = nearest.empty() ? "" : "did you mean " + nearest + "? ";
+  return "unknown command " + Quoted(name) + " (" + hint + "scenehost --help lists the commands)";
 }
 
 // "run.txt:3", for errors and for the log lines of the command on that line.
@@ -329,7 +340,7 @@ Exit RunScript(Host& host, LogOutput& log, const std::string& path) {
   scenehost::ScriptReader check(text);
   while (check.Next(line)) {
     if (host.Knows(line.words[0])) continue;
-    PrintUsageError(ScriptLocation(path, line.number) + ": " + UnknownCommand(line.words[0]));
+    PrintUsageError(ScriptLocation(path, line.number) + ": " + UnknownCommand(host, line.words[0]));
     return kUsage;
   }
   if (!check.Ok()) {
@@ -358,6 +369,22 @@ void PrintCommands(host::Runtime& rt) {
     if (!def->description.IsEmpty()) about += ": " + def->description.GetUtf8String();
     std::cout << about << '\n';
   }
+  std::cout << "\nscenehost help COMMAND describes one command, with an example.\n";
+}
+
+// `scenehost help CMD` and `scenehost CMD --help`: one command's arguments
+// and an example.
+Exit PrintCommandHelp(host::Runtime& rt, const Host& host, const std::string& name) {
+  const host::CommandDef* def = rt.FindCommand(XSI::CString::FromUtf8(name));
+  if (!def) {
+    PrintUsageError(UnknownCommand(host, name));
+    return kUsage;
+  }
+  scenehost::CommandFacts facts{def->name.GetUtf8String(), def->owner.GetUtf8String(),
+                                def->description.GetUtf8String(), {}};
+  for (const auto& arg : def->arguments) facts.arguments.push_back(arg.name.GetUtf8String());
+  std::cout << scenehost::CommandHelp(facts);
+  return kOk;
 }
 
 void LoadPlugins(host::PluginManager& plugins, const Options& o, const DefaultPaths& defaults) {
@@ -375,14 +402,16 @@ class UsageFormatter : public CLI::Formatter {
  public:
   std::string make_usage(const CLI::App*, std::string) const override {
     return "\nUsage: scenehost [options] COMMAND [ARG...]\n"
-           "       scenehost [options] --script FILE\n";
+           "       scenehost [options] --script FILE\n"
+           "       scenehost help COMMAND    (or COMMAND --help: its arguments and an example)\n";
   }
 };
 
 void DefineOptions(CLI::App& app, Options& o) {
   app.formatter(std::make_shared<UsageFormatter>());
   app.set_help_flag();
-  app.add_flag("-h,--help", o.help, "List the options and every command, then exit");
+  app.add_flag("-h,--help", o.help,
+               "List the options and every command, then exit; after a COMMAND, describe that command");
   app.add_flag("--version", o.version, "Print the version and exit");
   app.add_option("--home", o.home, "Host folder (units libraries live below it)")
       ->type_name("DIR");
@@ -600,7 +629,7 @@ std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** arg
 Exit RunCommands(Host& host, LogOutput& log, const Options& o) {
   if (!o.script.empty()) return RunScript(host, log, o.script);
   if (!host.Knows(o.command[0])) {
-    PrintUsageError(UnknownCommand(o.command[0]));
+    PrintUsageError(UnknownCommand(host, o.command[0]));
     return kUsage;
   }
   return host.RunWords(o.command);
@@ -690,10 +719,17 @@ int Main(int argc, char** argv) {
     host::PluginManager plugins(rt);
     LoadPlugins(plugins, o, defaults);
     Host host(rt, log);
-    if (o.help) {
+    // "help" is a word of scenehost's own unless a plug-in took the name.
+    const bool helpWord = !o.command.empty() && o.command[0] == "help" && !host.Knows("help");
+    const std::vector<std::string> topic(o.command.begin() + (helpWord ? 1 : 0), o.command.end());
+    if (o.help || helpWord) {
       plugins.DefineAll();
-      std::cout << app.help();
-      PrintCommands(rt);
+      if (!topic.empty()) {
+        result = PrintCommandHelp(rt, host, topic[0]);
+      } else {
+        std::cout << app.help();
+        PrintCommands(rt);
+      }
     } else {
       result = RunWithProgress(rt, host, log, o);
     }
