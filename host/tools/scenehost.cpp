@@ -513,7 +513,11 @@ std::string LowerExtension(const std::string& path) {
 std::string OutputFolderProblem(const std::string& path) {
   std::error_code ec;
   fs::path target = path;
-  if (fs::is_symlink(target, ec)) target = fs::weakly_canonical(target, ec);
+  if (fs::is_symlink(target, ec)) {
+    // The writers refuse a link to nothing rather than guess what to make.
+    if (!fs::exists(target, ec)) return QuotedPath(path) + " is a link to a missing file";
+    target = fs::weakly_canonical(target, ec);
+  }
   fs::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
   const std::string shown = QuotedPath(folder.string());
