@@ -216,7 +216,9 @@ class Host {
     const XSI::CStatus st = rt_.Execute(XSI::CString::FromUtf8(name), args, out);
     // A bar the command left running would stay on screen for good.
     rt_.GetProgress().Stop();
-    if (st == XSI::CStatus::Abort) return Cancelled(name + " stopped; the scene is as it was before it");
+    if (st == XSI::CStatus::Abort)
+      return Cancelled(name + " stopped; " +
+                       (name == "SaveScene" ? "nothing was written" : "the scene is as it was before it"));
     if (rt_.GetProgress().CancelRequested()) {
       if (auto text = FormatValue(out); text && st.Succeeded()) std::cout << *text << '\n' << std::flush;
       return Cancelled("stopped after " + name + (st.Succeeded() ? "" : ", which failed"));
@@ -683,8 +685,8 @@ Exit RunWithProgress(host::Runtime& rt, Host& host, LogOutput& log, const Option
   const scenehost::CancelOnInterrupt interrupt(rt.GetProgress());
   const Exit result = RunCommands(host, log, o);
   if (result == kCancelled && !o.save.empty()) SaveSkipped(rt, o.save);
-  // A Ctrl-C during the save itself still leaves a whole file: it is
-  // written to a temporary file and renamed.
+  // A Ctrl-C during a big save stops it: the temporary file goes and any
+  // old file stays. Either way no half-written file is left.
   if (result != kOk) return result;
   if (!o.save.empty()) {
     const Exit saved = SaveScene(host, log, o.save);
