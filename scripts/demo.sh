@@ -11,9 +11,13 @@ bash "$root/scripts/setup.sh"
 BUILD_TARGETS="scenehost RaiseTower findSpots RaiseCity" bash "$root/scripts/build.sh"
 host="$root/build/bin/scenehost"
 mkdir -p "$root/out"
-"$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.glb" --preview "$root/out/tower.png"
-"$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.obj"
-(cd "$root/out" && "$host" RaiseCity "$root/examples/city/town.json" --save "$root/out/city.glb")
+# Each command prints its return value; the demo says what it is.
+built=$("$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.glb" --preview "$root/out/tower.png")
+echo "RaiseTower Tower 5 4 3 brick A 1 (saved as .glb, with a picture) returned: $built"
+built=$("$host" RaiseTower Tower 5 4 3 brick A 1 --save "$root/out/tower.obj")
+echo "RaiseTower Tower 5 4 3 brick A 1 (saved as .obj) returned: $built"
+raised=$(cd "$root/out" && "$host" RaiseCity "$root/examples/city/town.json" --save "$root/out/city.glb")
+echo "RaiseCity examples/city/town.json raised $raised buildings"
 echo "wrote $root/out/tower.glb"
 echo "wrote $root/out/tower.obj"
 echo "wrote $root/out/tower.png"
