@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "command_args.h"
 #include "formats.h"
@@ -455,6 +456,28 @@ CStatus CreateImageClip(Runtime& rt, const CValueArray& args, CValue& out) {
   return CStatus::OK;
 }
 
+// Saves big enough to take a moment report progress: a .glb of at least
+// 8 MiB per MiB written, an .obj of at least 500,000 corners per object.
+ExportProgress SaveProgress(ProgressScope& bar, const std::string& ext, const std::vector<ExportItem>& items) {
+  constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+  if (ext == ".glb") {
+    return [&bar](std::uint64_t done, std::uint64_t total) {
+      if (total < 8 * kMiB) return true;
+      const std::uint64_t mib = (total + kMiB - 1) / kMiB;
+      const std::uint64_t doneMib = done >= total ? mib : done / kMiB;
+      return bar.Report(static_cast<long>(doneMib), static_cast<long>(mib),
+                        FromUtf8(std::to_string(doneMib) + " of " + std::to_string(mib) + " MiB written"));
+    };
+  }
+  std::uint64_t corners = 0;
+  for (const ExportItem& item : items) corners += item.mesh ? item.mesh->cornerVertex.size() : 0;
+  if (corners < 500000) return nullptr;
+  return [&bar, &items](std::uint64_t done, std::uint64_t total) {
+    const std::string next = done < items.size() ? "object '" + items[done].name + "'" : "writing";
+    return bar.Report(static_cast<long>(done), static_cast<long>(total), FromUtf8(next));
+  };
+}
+
 // SaveScene(path): every mesh object, by the file's extension (.obj, .glb).
 CStatus SaveScene(Runtime& rt, const CValueArray& args, CValue&) {
   Cmd cmd{rt, L"SaveScene"};
@@ -473,8 +496,13 @@ CStatus SaveScene(Runtime& rt, const CValueArray& args, CValue&) {
     meshes.push_back(obj->geometry.Snapshot());
     items.push_back(ExportItem{ToUtf8(obj->name), meshes.back().get(), obj->xf});
   }
+  // A bar for a save that takes a while (SaveProgress); a cancel leaves
+  // the old file as it was and no new one.
+  ProgressScope bar(rt.GetProgress(), L"SaveScene " + FromUtf8(std::filesystem::path(path).filename().string()));
   std::string error;
-  bool ok = ext == ".obj" ? WriteObj(path, items, error) : WriteGlb(path, items, error);
+  const ExportProgress progress = SaveProgress(bar, ext, items);
+  bool ok = ext == ".obj" ? WriteObj(path, items, error, progress) : WriteGlb(path, items, error, progress);
+  if (!ok && bar.Cancelled()) return CStatus::Abort;
   if (!ok) return cmd.Fail(FromUtf8(error));
   return CStatus::OK;
 }
