@@ -233,6 +233,8 @@ const char* TagName(std::int64_t tag) {
   }
 }
 
+constexpr long kMaxLoadSegments = 64;
+
 // The file's layout, read once with every size checked against the file.
 class ElfImage {
  public:
@@ -260,11 +262,9 @@ class ElfImage {
   // The same in memory, in a segment the loader may write to while it
   // relocates: a writable one, or any when the file asks for text
   // relocations (DT_TEXTREL), which the loader then makes writable.
-  bool Writable(std::uint64_t address, std::uint64_t length) const {
-    std::uint64_t flags = 0;
-    const bool text = Value(DT_TEXTREL, flags) || (Value(DT_FLAGS, flags) && (flags & DF_TEXTREL) != 0);
+  bool Writable(std::uint64_t address, std::uint64_t length, bool textRelocations) const {
     for (const Phdr& s : segments_)
-      if (s.p_type == PT_LOAD && (text || (s.p_flags & PF_W) != 0) &&
+      if (s.p_type == PT_LOAD && (textRelocations || (s.p_flags & PF_W) != 0) &&
           Inside(address, length, s.p_vaddr, s.p_memsz))
         return true;
     return false;
@@ -300,6 +300,13 @@ class ElfImage {
   }
 
   std::string CheckProgramHeaders() {
+    // Every address is looked up among the loadable segments; a library has
+    // a handful.
+    const auto loads = std::count_if(segments_.begin(), segments_.end(),
+                                     [](const Phdr& s) { return s.p_type == PT_LOAD; });
+    if (loads > kMaxLoadSegments)
+      return "it has " + std::to_string(loads) + " loadable segments; a plug-in has at most " +
+             std::to_string(kMaxLoadSegments);
     const Phdr* dynamic = nullptr;
     for (std::size_t i = 0; i < segments_.size(); ++i) {
       const Phdr& s = segments_[i];
@@ -440,51 +447,67 @@ class ElfImage {
     return "";
   }
 
-  // The version needs and definitions are chains of records linked by
-  // offsets; every record and every name must be inside.
+  // The version needs and definitions are chains of records, each linked to
+  // the next by an offset, 0 ending the chain, as the loader walks them:
+  // every record and every name must be inside. A plug-in has a few; a
+  // chain longer than kMaxVersionRecords is refused rather than walked.
+  static constexpr int kMaxVersionRecords = 4096;
+
+  template <typename Record, typename Aux>
+  std::string CheckVersionChain(std::int64_t tag, const std::string& what) const {
+    std::uint64_t address = 0;
+    if (!Value(tag, address)) return "";
+    int records = 0;
+    for (std::uint64_t i = 0;; ++i) {
+      Record record{};
+      if (++records > kMaxVersionRecords)
+        return "the " + what + " chain holds more than " + std::to_string(kMaxVersionRecords) + " records";
+      const std::string name = what + " " + std::to_string(i);
+      if (!ReadAtAddress(address, record)) return name + " lies outside every loadable segment";
+      std::uint64_t aux = address + AuxOffset(record);
+      // The loader reads the first entry of every record, then follows
+      // the entries' own links.
+      for (;;) {
+        Aux entry{};
+        if (++records > kMaxVersionRecords)
+          return "the " + what + " chain holds more than " + std::to_string(kMaxVersionRecords) + " records";
+        if (!ReadAtAddress(aux, entry)) return name + " has an entry outside every loadable segment";
+        std::string problem = StringProblem(name, AuxName(entry));
+        if (!problem.empty()) return problem;
+        if (AuxNext(entry) == 0) break;
+        aux += AuxNext(entry);
+      }
+      if (Next(record) == 0) return "";
+      address += Next(record);
+    }
+  }
+  static std::uint64_t AuxOffset(const ElfW(Verneed)& r) { return r.vn_aux; }
+  static std::uint64_t Next(const ElfW(Verneed)& r) { return r.vn_next; }
+  static std::uint64_t AuxName(const ElfW(Vernaux)& a) { return a.vna_name; }
+  static std::uint64_t AuxNext(const ElfW(Vernaux)& a) { return a.vna_next; }
+  static std::uint64_t AuxOffset(const ElfW(Verdef)& r) { return r.vd_aux; }
+  static std::uint64_t Next(const ElfW(Verdef)& r) { return r.vd_next; }
+  static std::uint64_t AuxName(const ElfW(Verdaux)& a) { return a.vda_name; }
+  static std::uint64_t AuxNext(const ElfW(Verdaux)& a) { return a.vda_next; }
+
   std::string CheckVersionNeeds() const {
+    std::string problem = CheckVersionChain<ElfW(Verneed), ElfW(Vernaux)>(DT_VERNEED, "version need");
+    if (!problem.empty()) return problem;
+    // The file each need names.
     std::uint64_t address = 0;
     if (!Value(DT_VERNEED, address)) return "";
-    const std::uint64_t count = ValueOr(DT_VERNEEDNUM, 0);
-    for (std::uint64_t i = 0; i < count; ++i) {
+    for (int i = 0; i < kMaxVersionRecords; ++i) {
       ElfW(Verneed) need{};
-      if (!ReadAtAddress(address, need)) return "version need " + std::to_string(i) + " lies outside every loadable segment";
-      std::string problem = StringProblem("version need " + std::to_string(i), need.vn_file);
-      if (!problem.empty()) return problem;
-      std::uint64_t aux = address + need.vn_aux;
-      for (unsigned j = 0; j < need.vn_cnt; ++j) {
-        ElfW(Vernaux) entry{};
-        if (!ReadAtAddress(aux, entry))
-          return "version need " + std::to_string(i) + " has an entry outside every loadable segment";
-        problem = StringProblem("version need " + std::to_string(i), entry.vna_name);
-        if (!problem.empty()) return problem;
-        aux += entry.vna_next;
-      }
+      ReadAtAddress(address, need);
+      problem = StringProblem("version need " + std::to_string(i), need.vn_file);
+      if (!problem.empty() || need.vn_next == 0) return problem;
       address += need.vn_next;
     }
     return "";
   }
 
   std::string CheckVersionDefinitions() const {
-    std::uint64_t address = 0;
-    if (!Value(DT_VERDEF, address)) return "";
-    const std::uint64_t count = ValueOr(DT_VERDEFNUM, 0);
-    for (std::uint64_t i = 0; i < count; ++i) {
-      ElfW(Verdef) def{};
-      if (!ReadAtAddress(address, def))
-        return "version definition " + std::to_string(i) + " lies outside every loadable segment";
-      std::uint64_t aux = address + def.vd_aux;
-      for (unsigned j = 0; j < def.vd_cnt; ++j) {
-        ElfW(Verdaux) entry{};
-        if (!ReadAtAddress(aux, entry))
-          return "version definition " + std::to_string(i) + " has a name outside every loadable segment";
-        std::string problem = StringProblem("version definition " + std::to_string(i), entry.vda_name);
-        if (!problem.empty()) return problem;
-        aux += entry.vda_next;
-      }
-      address += def.vd_next;
-    }
-    return "";
+    return CheckVersionChain<ElfW(Verdef), ElfW(Verdaux)>(DT_VERDEF, "version definition");
   }
 
   // One section header's bytes: inside the file and, when it has bytes in the
@@ -561,13 +584,15 @@ class ElfImage {
   std::string CheckRelocationTable(std::int64_t tag, std::uint64_t length) const {
     std::uint64_t address = 0;
     if (!Value(tag, address) || length == 0) return "";
+    std::uint64_t flags = 0;
+    const bool text = Value(DT_TEXTREL, flags) || (Value(DT_FLAGS, flags) && (flags & DF_TEXTREL) != 0);
     std::vector<R> table;
     if (!ReadTable(FileOffset(address), length / sizeof(R), table))
       return std::string("cannot read the relocations of ") + TagName(tag);
     for (std::size_t i = 0; i < table.size(); ++i) {
       const R& r = table[i];
       const std::uint64_t symbol = RelocationSymbol(r.r_info);
-      if (!Writable(r.r_offset, sizeof(ElfW(Addr))))
+      if (!Writable(r.r_offset, sizeof(ElfW(Addr)), text))
         return std::string("relocation ") + std::to_string(i) + " of " + TagName(tag) +
                " writes at address " + Hex(r.r_offset) + ", outside every writable loadable segment";
       if (symbol >= symbols_.size())
