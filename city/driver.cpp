@@ -11,6 +11,7 @@
 
 #include <xsi_progress.h>
 
+#include "budget.h"
 #include "kit.h"
 #include "layout.h"
 #include "recipe.h"
@@ -250,6 +251,14 @@ bool Prepare(const Recipe& r, Undo& undo, XSI::Image& map, Survey& s, CString& e
   std::set<CString> names;
   for (std::size_t zi = 0; zi < r.zones.size(); ++zi)
     if (!PlanZone(r, zi, kits[zi], map, s, names, error)) return false;
+  // The whole city's size, before the first building is raised.
+  std::vector<PlannedBuilding> planned;
+  for (const Plan& p : s.plans)
+    planned.push_back({p.zone->name, double(p.floors), double(p.footprint.width), double(p.footprint.length),
+                       kits[static_cast<std::size_t>(p.zone - r.zones.data())].units});
+  error = Wide(BudgetProblem(CheckBudget(planned)));
+  if (!error.IsEmpty()) error = L"recipe '" + Wide(r.file) + L"' is too big: " + error;
+  if (!error.IsEmpty()) return false;
   return !(r.elevation && r.elevationMetres) || GroundFromDem(r, map, s, error);
 }
 

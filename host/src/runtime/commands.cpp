@@ -178,13 +178,17 @@ CStatus Duplicate(Runtime& rt, const CValueArray& args, CValue& out) {
 CStatus DeleteObj(Runtime& rt, const CValueArray& args, CValue&) {
   Cmd cmd{rt, L"DeleteObj"};
   if (!cmd.NeedArgs(args, 1, L"the names of the objects to delete")) return CStatus::InvalidArgument;
+  const std::vector<CString> names = SplitNames(args[0].GetAsText());
+  if (names.empty())
+    return cmd.Fail(L"the list of objects " + Quote(args[0].GetAsText()) +
+                        L" is empty: give the names of the objects to delete, separated by commas",
+                    CStatus::InvalidArgument);
   std::vector<std::uint64_t> ids;
-  for (const CString& n : SplitNames(args[0].GetAsText())) {
+  for (const CString& n : names) {
     SceneObject* obj = rt.GetScene().Find(n);
     if (!obj) return cmd.Fail(L"no object named " + Quote(n), CStatus::NotFound);
     ids.push_back(obj->id);
   }
-  if (ids.empty()) return cmd.Fail(L"no object named", CStatus::InvalidArgument);
   for (std::uint64_t id : ids) rt.GetScene().Delete(id);
   return CStatus::OK;
 }
