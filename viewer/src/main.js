@@ -84,6 +84,18 @@ function previewMaterial(material) {
   }
   return lambertOf.get(key);
 }
+// A click shows the glTF node's own name (the loader makes a node of
+// several materials a group of meshes named "<mesh>_<i>").
+function markNodes(gltf) {
+  const associations = gltf && gltf.parser && gltf.parser.associations;
+  const nodes = (gltf && gltf.parser && gltf.parser.json.nodes) || [];
+  if (!associations) return;
+  gltf.scene.traverse((o) => {
+    const a = associations.get(o);
+    if (a && a.nodes !== undefined && nodes[a.nodes] && nodes[a.nodes].name) o.userData.nodeName = nodes[a.nodes].name;
+  });
+}
+
 function usePreviewMaterials(root) {
   root.traverse((o) => {
     if (!o.isMesh) return;
@@ -135,6 +147,7 @@ function moveCamera(position, target) {
   controls.target.fromArray(target);
   controls.update();
   updateClipping();
+  busyFrame = state.frames;
 }
 
 function updateClipping() {
@@ -164,6 +177,7 @@ async function loadGlb(url) {
   state.requested.push(url);
   const gltf = await gltfLoader().loadAsync(url);
   usePreviewMaterials(gltf.scene);
+  markNodes(gltf);
   content.add(gltf.scene);
   content.updateMatrixWorld(true);
   setBox(new Box3().setFromObject(gltf.scene));
@@ -196,7 +210,10 @@ function loadTileset(url) {
   content.add(tiles.group);
 
   tiles.addEventListener('tile-download-start', (e) => state.requested.push(e.url));
-  tiles.addEventListener('load-model', (e) => usePreviewMaterials(e.scene));
+  tiles.addEventListener('load-model', (e) => {
+    usePreviewMaterials(e.scene);
+    markNodes(e.tile.engineData && e.tile.engineData.metadata);
+  });
   tiles.addEventListener('load-error', (e) => fail(`cannot load ${e.url}: ${e.error && e.error.message}`));
   tiles.addEventListener('load-root-tileset', () => {
     tiles.group.matrixAutoUpdate = false;
@@ -232,11 +249,12 @@ function pickAt(x, y) {
   const hit = raycaster.intersectObject(content, true)[0];
   let name = null;
   for (let o = hit && hit.object; o && o !== content; o = o.parent) {
-    if (o.name && o.name !== 'scene') {
-      name = o.name;
+    if (o.userData.nodeName) {
+      name = o.userData.nodeName;
       break;
     }
   }
+  if (hit && !name) name = hit.object.name || null;
   state.picked = name;
   const panel = $('picked');
   panel.textContent = name || '';
@@ -260,12 +278,20 @@ window.addEventListener('resize', () => {
   if (tiles) tiles.setResolutionFromRenderer(camera, renderer);
 });
 
+// Resolves once the content is in and nothing has been loading for a few
+// frames (a camera move asks for tiles only at the next update).
+let busyFrame = 0;
+function busy() {
+  if (!state.ready) return true;
+  if (!tiles) return false;
+  const s = tiles.stats;
+  return tiles.isLoading || s.queued + s.downloading + s.parsing > 0 || !tiles.root;
+}
 function idle() {
   return new Promise((resolve) => {
     const check = () => {
-      const loading = tiles && (tiles.isLoading || !state.ready);
-      if (state.ready && !loading) requestAnimationFrame(() => requestAnimationFrame(resolve));
-      else setTimeout(check, 50);
+      if (!busy() && state.frames - busyFrame >= 5) resolve();
+      else setTimeout(check, 20);
     };
     check();
   });
@@ -273,6 +299,7 @@ function idle() {
 
 // ---- the frame loop ---------------------------------------------------------------
 
+let lastShown = '';
 function frame() {
   requestAnimationFrame(frame);
   camera.updateMatrixWorld();
@@ -284,7 +311,10 @@ function frame() {
   renderer.render(scene, camera);
   state.triangles = renderer.info.render.triangles - (ground ? 2 : 0);
   state.frames += 1;
-  if (state.frames % 10 === 1 || !state.ready) {
+  if (busy()) busyFrame = state.frames;
+  const shown = `${state.tilesLoaded} ${state.triangles}`;
+  if (shown !== lastShown) {
+    lastShown = shown;
     $('tiles').textContent = String(state.tilesLoaded);
     $('triangles').textContent = state.triangles.toLocaleString('en');
   }
