@@ -146,7 +146,7 @@ Response Request(int port, const std::string& method, const std::string& target,
 // Ctrl-C (SIGINT) when the object goes.
 class Viewer {
  public:
-  explicit Viewer(std::vector<std::string> args) {
+  explicit Viewer(std::vector<std::string> args, const std::string& host = kHost) {
     errPath_ = io_.File("err");
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return;
@@ -155,11 +155,11 @@ class Viewer {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    args.insert(args.begin(), {kHost, "view"});
+    args.insert(args.begin(), {host, "view"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, kHost.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, host.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     // The first line names the URL; an error ends the process instead.
@@ -372,6 +372,22 @@ TEST(ViewServer, BadPathsAndOptionsAreUsageErrors) {
     EXPECT_EQ(v.Stop(), c.status) << c.error << "\n" << v.err();
     EXPECT_TRUE(Has(v.err(), c.error)) << v.err();
   }
+}
+
+// A scenehost with no page beside it nor in a share folder says the viewer
+// was not built, instead of serving a page that is not there.
+TEST(ViewServer, AMissingPageIsReportedAsNotBuilt) {
+  Served s;
+  fs::create_directories(s.dir.path() / "bin");
+  const fs::path copy = s.dir.path() / "bin" / "scenehost";
+  fs::copy_file(kHost, copy);
+  fs::permissions(copy, fs::perms::owner_all);
+  Viewer v({s.root.string(), "--port", "0"}, copy.string());
+  EXPECT_EQ(v.port(), 0) << v.line();
+  EXPECT_EQ(v.Stop(), 1);
+  EXPECT_TRUE(Has(v.err(), "error: view: the viewer page was not built")) << v.err();
+  EXPECT_TRUE(Has(v.err(), "run scripts/setup.sh")) << v.err();
+  EXPECT_TRUE(Has(v.err(), (s.dir.path() / "share/scenehost/viewer").string())) << v.err();
 }
 
 }  // namespace
