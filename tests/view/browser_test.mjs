@@ -10,6 +10,8 @@
 // or Chromium cannot start.
 //
 //   node browser_test.mjs --scenehost build/bin/scenehost --work DIR [--screenshot FILE]
+// --screenshot also views the town raised from examples/city/town.json and
+// saves a picture of it (docs/images/view.png is made so).
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -119,10 +121,6 @@ const towerInfo = readGlb(tower);
     await page.mouse.click(5, 595);  // the background: nothing picked
     assert.equal(await page.isVisible('#picked'), false);
   });
-  if (args.screenshot) {
-    await page.mouse.click(400, 300);
-    await page.screenshot({ path: args.screenshot });
-  }
   await page.close();
   await check('scenehost view stops on Ctrl-C with status 0', async () => {
     assert.equal(await viewer.stop(), 0);
@@ -173,6 +171,21 @@ async function tilesetChecks(label, dir) {
 
 await tilesetChecks('tileset', makeTileset(args.scenehost, args.work));
 await tilesetChecks('georeferenced tileset', makeTileset(args.scenehost, args.work, { georeferenced: true }));
+
+// The picture in the docs: the bundled town, one building clicked.
+if (args.screenshot) {
+  await check(`the screenshot ${args.screenshot}`, async () => {
+    const town = makeGlb(args.scenehost, args.work, 'town', [`RaiseCity '${REPO}/examples/city/town.json'`]);
+    const viewer = await startViewer(args.scenehost, town);
+    const { page, problems } = await openPage(browser, viewer.url, { width: 1000, height: 650 });
+    await page.mouse.click(500, 325);
+    await page.waitForSelector('#picked', { state: 'visible', timeout: 5000 });
+    await page.screenshot({ path: args.screenshot });
+    assert.deepEqual(problems, []);
+    await page.close();
+    assert.equal(await viewer.stop(), 0);
+  });
+}
 
 await browser.close();
 if (failed) {

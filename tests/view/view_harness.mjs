@@ -17,6 +17,7 @@ export function parseArgs(argv, defaults) {
     out[argv[i].slice(2)] = argv[i + 1];
     i++;
   }
+  for (const key of ['scenehost', 'work', 'screenshot', 'path']) if (out[key]) out[key] = path.resolve(out[key]);
   return out;
 }
 
@@ -34,7 +35,8 @@ export function makeGlb(scenehost, work, name, commands) {
   const script = path.join(work, `${name}.txt`);
   const glb = path.join(work, `${name}.glb`);
   fs.writeFileSync(script, commands.join('\n') + '\n');
-  execFileSync(scenehost, ['-q', '--script', script, '--save', glb], { stdio: ['ignore', 'ignore', 'inherit'] });
+  execFileSync(scenehost, ['-q', '--script', script, '--save', glb],
+               { cwd: work, stdio: ['ignore', 'ignore', 'inherit'] });
   return glb;
 }
 
