@@ -175,7 +175,7 @@ await tilesetChecks('georeferenced tileset', makeTileset(args.scenehost, args.wo
 // The picture in the docs: the bundled town, one building clicked.
 if (args.screenshot) {
   await check(`the screenshot ${args.screenshot}`, async () => {
-    const town = makeGlb(args.scenehost, args.work, 'town', [`RaiseCity '${REPO}/examples/city/town.json'`]);
+    const town = makeGlb(args.scenehost, args.work, 'city', [`RaiseCity '${REPO}/examples/city/town.json'`]);
     const viewer = await startViewer(args.scenehost, town);
     const { page, problems } = await openPage(browser, viewer.url, { width: 1000, height: 650 });
     await page.mouse.click(500, 325);
