@@ -40,6 +40,16 @@ export function makeGlb(scenehost, work, name, commands) {
   return glb;
 }
 
+// The same, written by ExportTile: quantized and meshopt-compressed, as
+// tiles are.
+export function makeCompressedGlb(scenehost, work, name, commands) {
+  const script = path.join(work, `${name}.txt`);
+  const glb = path.join(work, `${name}.glb`);
+  fs.writeFileSync(script, [...commands, `ExportTile '${glb}' '' ''`].join('\n') + '\n');
+  execFileSync(scenehost, ['-q', '--script', script], { cwd: work, stdio: ['ignore', 'ignore', 'inherit'] });
+  return glb;
+}
+
 // glTF y-up (x, y, z) is 3D Tiles z-up (x, -z, y).
 function tilesBox(min, max) {
   const c = [(min[0] + max[0]) / 2, -(min[2] + max[2]) / 2, (min[1] + max[1]) / 2];
@@ -53,6 +63,7 @@ function tilesBox(min, max) {
 //   quadrant  mid_<corner>.glb: that corner's tower at 3 storeys, error 4
 //   leaf      leaf_<corner>.glb: the tower in full (6 storeys, 54 m wide,
 //             85 m high, centred on its position), error 0
+// The parent is saved by --save; the others by ExportTile, meshopt-compressed.
 // with the towers in the corners of a 400 m square.
 export const CORNERS = {
   ne: [150, 150],
@@ -69,8 +80,8 @@ export function makeTileset(scenehost, work, { georeferenced = false } = {}) {
   const tower = (name, floors, x, z) => [`RaiseTower ${name} ${floors} 3 3 brick A 1`, `Translate ${name} ${x} 0 ${z} 1 8 1 2`];
   for (const [corner, [x, z]] of Object.entries(CORNERS)) {
     const name = `Lot_${corner.toUpperCase()}`;
-    makeGlb(scenehost, dir, `leaf_${corner}`, tower(name, 6, x, z));
-    makeGlb(scenehost, dir, `mid_${corner}`, tower(name, 3, x, z));
+    makeCompressedGlb(scenehost, dir, `leaf_${corner}`, tower(name, 6, x, z));
+    makeCompressedGlb(scenehost, dir, `mid_${corner}`, tower(name, 3, x, z));
     parentCommands.push(...tower(`Block_${corner.toUpperCase()}`, 1, x, z));
     const box = tilesBox([x - 30, -45, z - 30], [x + 30, 45, z + 30]);
     quadrants.push({
