@@ -7,7 +7,9 @@
 //   node bench/bench_view/bench_view.mjs --scenehost build-rel/bin/scenehost [--path TILESET_DIR] [--runs 5]
 //
 // Without --path, the test tileset of tests/view (a parent, four quadrant
-// tiles and four leaves) is made in a temporary folder.
+// tiles and four leaves) is made in a temporary folder. --path may also name
+// a .glb (out/city.glb: the whole town in one file). BENCH_VERBOSE=1 prints
+// each run.
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -48,6 +50,7 @@ for (let i = 0; i < Number(args.runs); i++) {
                                          tiles: window.viewerState.tilesLoaded,
                                          triangles: window.viewerState.triangles }));
   times.push(s.ms);
+  if (process.env.BENCH_VERBOSE) console.log(`  run ${i + 1}: ${s.ms.toFixed(0)} ms`);
   tiles = s.tiles;
   triangles = s.triangles;
   await context.close();

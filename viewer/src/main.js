@@ -227,14 +227,6 @@ function loadTileset(url) {
     }
     state.ready = true;
   });
-  tiles.addEventListener('tiles-load-end', () => {
-    if (state.firstFullFrameMs === null && tiles.stats.loaded > 0) {
-      // The frame after this update draws everything that was asked for.
-      requestAnimationFrame(() => {
-        if (state.firstFullFrameMs === null) state.firstFullFrameMs = performance.now();
-      });
-    }
-  });
 }
 
 // ---- picking ----------------------------------------------------------------------
@@ -312,6 +304,10 @@ function frame() {
   state.triangles = renderer.info.render.triangles - (ground ? 2 : 0);
   state.frames += 1;
   if (busy()) busyFrame = state.frames;
+  // The first frame drawn with content and nothing left to load.
+  if (state.firstFullFrameMs === null && state.ready && !busy() && (!tiles || tiles.visibleTiles.size > 0)) {
+    state.firstFullFrameMs = performance.now();
+  }
   const shown = `${state.tilesLoaded} ${state.triangles}`;
   if (shown !== lastShown) {
     lastShown = shown;
@@ -337,7 +333,6 @@ async function start() {
   try {
     if (info.kind === 'glb') {
       await loadGlb(info.url);
-      requestAnimationFrame(() => requestAnimationFrame(() => { state.firstFullFrameMs = performance.now(); }));
     } else {
       loadTileset(info.url);
     }
