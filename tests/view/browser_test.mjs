@@ -5,7 +5,8 @@
 //     screen-space error: from far away only the parent is fetched; close
 //     to one corner, that corner's leaf is fetched and the others are not;
 //   - the same tileset placed on the globe (a root east-north-up to
-//     earth-centred transform) is framed and streams the same way.
+//     earth-centred transform), and that root again under a root of
+//     earth-centred box and no transform, is framed and streams the same way.
 // Exit status 77 (skipped) only when Chromium or playwright-core is missing
 // or Chromium cannot start.
 //
@@ -181,6 +182,7 @@ async function tilesetChecks(label, dir) {
 
 await tilesetChecks('tileset', makeTileset(args.scenehost, args.work));
 await tilesetChecks('georeferenced tileset', makeTileset(args.scenehost, args.work, { georeferenced: true }));
+await tilesetChecks('earth-centred root', makeTileset(args.scenehost, args.work, { wrapped: true }));
 
 // The picture in the docs: the bundled town, one building clicked.
 if (args.screenshot) {

@@ -72,8 +72,12 @@ export const CORNERS = {
   sw: [-150, -150],
 };
 
-export function makeTileset(scenehost, work, { georeferenced = false } = {}) {
-  const dir = path.join(work, georeferenced ? 'tileset_geo' : 'tileset');
+// georeferenced: the root carries an east-north-up to earth-centred
+// transform. wrapped: that root is the only child of a root without a
+// transform whose box is in earth-centred coordinates, as many published
+// tilesets are.
+export function makeTileset(scenehost, work, { georeferenced = false, wrapped = false } = {}) {
+  const dir = path.join(work, wrapped ? 'tileset_wrapped' : georeferenced ? 'tileset_geo' : 'tileset');
   fs.mkdirSync(dir, { recursive: true });
   const quadrants = [];
   const parentCommands = [];
@@ -101,10 +105,22 @@ export function makeTileset(scenehost, work, { georeferenced = false } = {}) {
     children: quadrants,
   };
   // East-north-up at 45 N, 7 E, 300 m up, to earth-centred coordinates.
-  if (georeferenced) root.transform = enuToEcef(45, 7, 300);
-  const tileset = { asset: { version: '1.1' }, geometricError: 200, root };
+  let top = root;
+  if (georeferenced || wrapped) root.transform = enuToEcef(45, 7, 300);
+  if (wrapped) {
+    top = { boundingVolume: transformBox(root.transform, root.boundingVolume.box), geometricError: 200,
+            refine: 'REPLACE', children: [root] };
+  }
+  const tileset = { asset: { version: '1.1' }, geometricError: 200, root: top };
   fs.writeFileSync(path.join(dir, 'tileset.json'), JSON.stringify(tileset, null, 1));
   return dir;
+}
+
+// A box (centre, three half axes) through a column-major 4x4 transform.
+function transformBox(m, box) {
+  const apply = (v, w) => [0, 1, 2].map((r) => m[r] * v[0] + m[4 + r] * v[1] + m[8 + r] * v[2] + m[12 + r] * w);
+  return { box: [...apply(box.slice(0, 3), 1), ...apply(box.slice(3, 6), 0), ...apply(box.slice(6, 9), 0),
+                 ...apply(box.slice(9, 12), 0)] };
 }
 
 function enuToEcef(latDeg, lonDeg, height) {

@@ -11,7 +11,7 @@ import {
 import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
 import { MeshoptDecoder } from 'three/addons/libs/meshopt_decoder.module.js';
-import { TilesRenderer } from '3d-tiles-renderer';
+import { TilesRenderer, WGS84_ELLIPSOID } from '3d-tiles-renderer';
 import { GLTFExtensionsPlugin } from '3d-tiles-renderer/plugins';
 
 // The preview renderer's numbers (host/src/render/preview_renderer.h).
@@ -188,17 +188,28 @@ async function loadGlb(url) {
 
 // ---- a tileset ------------------------------------------------------------------
 
-// The tileset is z-up. A root transform that places it on the globe (east,
-// north, up to earth-centred) is undone, so the viewer works in metres
-// around the tileset's own origin; then z-up turns into three's y-up.
+// The tileset is z-up. One placed on the globe (earth-centred coordinates,
+// by a root transform from east-north-up or by its own boxes) is brought
+// back to metres around its own origin, so that up is up and the numbers
+// stay small: a root transform is undone; a tileset still far from the
+// origin after that is seen in the east-north-up frame at its centre. Then
+// z-up turns into three's y-up.
 function tilesetFrame(rootJson) {
-  const frame = new Matrix4().makeRotationX(-Math.PI / 2);
+  const local = new Matrix4();
   const t = rootJson && rootJson.transform;
   if (Array.isArray(t) && t.length === 16) {
     const m = new Matrix4().fromArray(t);
-    if (Math.abs(m.determinant()) > 1e-12) frame.multiply(m.invert());
+    if (Math.abs(m.determinant()) > 1e-12) local.copy(m).invert();
   }
-  return frame;
+  const box = new Box3(), obb = new Matrix4();
+  if (tiles.getOrientedBoundingBox(box, obb)) {
+    const centre = box.getCenter(new Vector3()).applyMatrix4(obb);
+    if (centre.clone().applyMatrix4(local).length() > 1e5) {
+      const at = WGS84_ELLIPSOID.getPositionToCartographic(centre, {});
+      local.copy(WGS84_ELLIPSOID.getEastNorthUpFrame(at.lat, at.lon, at.height, new Matrix4())).invert();
+    }
+  }
+  return new Matrix4().makeRotationX(-Math.PI / 2).multiply(local);
 }
 
 function loadTileset(url) {
