@@ -13,6 +13,7 @@
 #include "heightfield.h"
 #include "preview_command.h"
 #include "runtime.h"
+#include "tile_commands.h"
 
 namespace host {
 
@@ -534,6 +535,7 @@ void RegisterHostCommands(Runtime& rt) {
     rt.RegisterCommand(std::move(def));
   }
   RegisterPreviewCommand(rt);
+  RegisterTileCommands(rt);
 }
 
 }  // namespace host
