@@ -34,6 +34,7 @@ import signal
 import subprocess
 import sys
 import time
+import urllib.request
 import uuid
 
 __all__ = ["RegionError", "build", "find_scenehost", "main", "plan", "run_tile", "run_tileset"]
@@ -109,8 +110,12 @@ def _run_scenehost(binary, words):
             value = json.loads(lines[-1])
         except ValueError:
             value = lines[-1]
-    errors = [line[len("error: "):] if line.startswith("error: ") else line
-              for line in proc.stderr.splitlines() if line.startswith(("error: ", "fatal: "))]
+    errors = []
+    for line in proc.stderr.splitlines():
+        for prefix in ("error: ", "fatal: "):
+            if line.startswith(prefix):
+                line = line[len(prefix):]
+                errors.append(line[len("RaiseRegion: "):] if line.startswith("RaiseRegion: ") else line)
     error = "; ".join(errors)
     if proc.returncode < 0:
         error = (error + "; " if error else "") + f"scenehost was killed by signal {-proc.returncode}"
@@ -217,23 +222,21 @@ def _say(stream, text):
 # ---- the driver ---------------------------------------------------------------
 
 def _dashboard(client):
-    """The dashboard's address, or None when the scheduler serves none."""
+    """The dashboard's address, or None when the scheduler serves none: its
+    web server runs without Bokeh too, but then has no dashboard page."""
     try:
         if "dashboard" not in client.scheduler_info().get("services", {}):
             return None
-        return client.dashboard_link
-    except Exception:  # an older scheduler or an odd configuration: no link
+        link = client.dashboard_link
+        with urllib.request.urlopen(link, timeout=2) as page:
+            return link if page.status == 200 else None
+    except Exception:  # unreachable from here, no Bokeh, an older scheduler: no link
         return None
 
 
 def _local_cluster(workers):
     from distributed import LocalCluster
-    try:
-        import bokeh  # noqa: F401  (the dashboard needs it)
-        dashboard = ":0"
-    except ImportError:
-        dashboard = None
-    return LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=dashboard)
+    return LocalCluster(n_workers=workers, threads_per_worker=1, processes=True)
 
 
 def _cores():
@@ -314,7 +317,8 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
                 if r["error"]:
                     client.cancel(futures)
                     x, y = r["tile"]
-                    message = r["error"] if f"tile {x} {y}" in r["error"] else f"tile {x} {y}: {r['error']}"
+                    name = f"tile {x} {y}: "
+                    message = r["error"] if r["error"].startswith(name) else name + r["error"]
                     raise RegionError(message, tile=(x, y))
                 if r["built"]:
                     built += 1
