@@ -259,7 +259,9 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
     installed with the package).
 
     Returns a dict: recipe, out, tileset, tiles, built, current, seconds,
-    tile_seconds (the jobs' own time, summed), workers, scheduler, dashboard.
+    tile_seconds (the jobs' own time, summed), timings (wall seconds: start,
+    the recipe check and the cluster's start; tiles; tileset), workers,
+    scheduler, dashboard.
     Raises RegionError naming the recipe or the first tile that failed; the
     tiles that finished stay, and a second run resumes. On Ctrl-C the
     pending tasks are cancelled before KeyboardInterrupt goes on.
@@ -271,6 +273,7 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
     if workers is not None and (not isinstance(workers, int) or workers < 1):
         raise RegionError(f"workers must be a whole number from 1, got {workers!r}")
     # The recipe is checked here, before a cluster starts or a file is written.
+    timings = {}
     try:
         grid = plan(recipe, scenehost)
     except RegionError as e:
@@ -302,10 +305,12 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
              f"region {recipe}: {len(tiles)} tile(s) on {worker_count} worker(s) at {client.scheduler.address}"
              + (f"; dashboard {dashboard}" if dashboard else ""))
 
+        timings["start"] = round(time.monotonic() - start, 3)
         run = uuid.uuid4().hex[:8]
         futures = [client.submit(run_tile, recipe, x, y, force, scenehost, key=f"tile-{x}_{y}-{run}", pure=False,
                                  retries=0)
                    for x, y in tiles]
+        tiles_start = time.monotonic()
         bar = _Progress(len(tiles), stream, progress and stream is not None)
         bar.update(0)
         built = current = 0
@@ -331,7 +336,10 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
         finally:
             bar.close()
 
+        timings["tiles"] = round(time.monotonic() - tiles_start, 3)
+        tileset_start = time.monotonic()
         final = client.submit(run_tileset, recipe, scenehost, key=f"tileset-{run}", pure=False, retries=0).result()
+        timings["tileset"] = round(time.monotonic() - tileset_start, 3)
         if final["error"]:
             raise RegionError(final["error"])
         summary = {
@@ -343,6 +351,7 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
             "current": current,
             "seconds": round(time.monotonic() - start, 3),
             "tile_seconds": round(tile_seconds, 3),
+            "timings": timings,
             "workers": worker_count,
             "scheduler": client.scheduler.address,
             "dashboard": dashboard,
