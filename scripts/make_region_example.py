@@ -44,53 +44,63 @@ class Lcg:
         return (self.state >> 8) % n
 
 
-def town(size, seed):
-    rng = Lcg(seed)
-    rgb = np.empty((size, size, 3), np.uint8)
+def town_strip(size, rng, by):
+    """Rows by .. by + BLOCK of the map, the blocks drawn in row-major order."""
+    height = min(BLOCK, size - by)
+    rgb = np.empty((height, size, 3), np.uint8)
     rgb[:, :] = STREET
-    for by in range(0, size, BLOCK):
-        for bx in range(0, size, BLOCK):
-            x0, y0 = bx + STREET_WIDTH // 2, by + STREET_WIDTH // 2
-            x1, y1 = min(bx + BLOCK - STREET_WIDTH // 2, size), min(by + BLOCK - STREET_WIDTH // 2, size)
-            if x1 <= x0 + 4 or y1 <= y0 + 4:
-                continue
-            rgb[y0:y1, x0:x1] = PAVEMENT
-            cols, rows = 1 + rng.next(3), 1 + rng.next(3)
-            w, h = x1 - x0 - GAP, y1 - y0 - GAP
-            for j in range(rows):
-                for i in range(cols):
-                    lx0, lx1 = x0 + GAP + i * w // cols, x0 + (i + 1) * w // cols
-                    ly0, ly1 = y0 + GAP + j * h // rows, y0 + (j + 1) * h // rows
-                    pick = rng.next(10)
-                    colour = PARK if pick == 9 else ZONES[pick % 3]
-                    rgb[ly0:ly1, lx0:lx1] = colour
+    for bx in range(0, size, BLOCK):
+        x0, y0 = bx + STREET_WIDTH // 2, STREET_WIDTH // 2
+        x1, y1 = min(bx + BLOCK - STREET_WIDTH // 2, size), min(BLOCK - STREET_WIDTH // 2, height)
+        if x1 <= x0 + 4 or y1 <= y0 + 4:
+            continue
+        rgb[y0:y1, x0:x1] = PAVEMENT
+        cols, rows = 1 + rng.next(3), 1 + rng.next(3)
+        w, h = x1 - x0 - GAP, y1 - y0 - GAP
+        for j in range(rows):
+            for i in range(cols):
+                lx0, lx1 = x0 + GAP + i * w // cols, x0 + (i + 1) * w // cols
+                ly0, ly1 = y0 + GAP + j * h // rows, y0 + (j + 1) * h // rows
+                pick = rng.next(10)
+                colour = PARK if pick == 9 else ZONES[pick % 3]
+                rgb[ly0:ly1, lx0:lx1] = colour
     return rgb
 
 
-def terrain(size):
-    """Gentle hills, 34 to 86 metres above the sea."""
-    y, x = np.mgrid[0:size, 0:size].astype(np.float64) / size
+def terrain_strip(size, by, height):
+    """Gentle hills, 34 to 86 metres above the sea, in whole decimetres (the
+    file then compresses well)."""
+    y, x = np.mgrid[by:by + height, 0:size].astype(np.float64) / size
     z = 60 + 14 * np.sin(2 * np.pi * (1.3 * x + 0.2)) * np.cos(2 * np.pi * (0.9 * y - 0.1))
     z += 8 * np.sin(2 * np.pi * (3.1 * x + 2.3 * y))
-    # Whole decimetres: the file then compresses well.
     return (np.round(z * 10) / 10).astype(np.float32)
 
 
-def write(path, array, kind):
-    size = array.shape[0]
-    driver = gdal.GetDriverByName("GTiff")
-    bands = 3 if array.ndim == 3 else 1
-    options = ["TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "COMPRESS=DEFLATE"]
+def create(path, size, bands, kind):
+    options = ["TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "COMPRESS=DEFLATE", "BIGTIFF=IF_SAFER"]
     options.append("PHOTOMETRIC=RGB" if kind == gdal.GDT_Byte else "PREDICTOR=3")
-    ds = driver.Create(path + ".tmp", size, size, bands, kind, options)
+    ds = gdal.GetDriverByName("GTiff").Create(path, size, size, bands, kind, options)
     ds.SetGeoTransform((WEST, PIXEL_METRES, 0, NORTH, 0, -PIXEL_METRES))
     srs = osr.SpatialReference()
     srs.ImportFromEPSG(32633)
     ds.SetProjection(srs.ExportToWkt())
-    for b in range(bands):
-        ds.GetRasterBand(b + 1).WriteArray(array[:, :, b] if bands == 3 else array)
-    ds = None
-    os.replace(path + ".tmp", path)
+    return ds
+
+
+def write_maps(folder, size, seed):
+    """Strip by strip, so a map of any size needs little memory."""
+    rng = Lcg(seed)
+    map_path, dem_path = os.path.join(folder, "district.tif"), os.path.join(folder, "district_elevation.tif")
+    rgb = create(map_path + ".tmp", size, 3, gdal.GDT_Byte)
+    dem = create(dem_path + ".tmp", size, 1, gdal.GDT_Float32)
+    for by in range(0, size, BLOCK):
+        strip = town_strip(size, rng, by)
+        for b in range(3):
+            rgb.GetRasterBand(b + 1).WriteArray(strip[:, :, b], 0, by)
+        dem.GetRasterBand(1).WriteArray(terrain_strip(size, by, strip.shape[0]), 0, by)
+    rgb = dem = None
+    os.replace(map_path + ".tmp", map_path)
+    os.replace(dem_path + ".tmp", dem_path)
 
 
 def main():
@@ -102,8 +112,7 @@ def main():
     a = parser.parse_args()
     gdal.SetConfigOption("GDAL_PAM_ENABLED", "NO")
     os.makedirs(a.folder, exist_ok=True)
-    write(os.path.join(a.folder, "district.tif"), town(a.size, a.seed), gdal.GDT_Byte)
-    write(os.path.join(a.folder, "district_elevation.tif"), terrain(a.size), gdal.GDT_Float32)
+    write_maps(a.folder, a.size, a.seed)
     recipe = {
         "images": ".",
         "map": "district.tif",
