@@ -268,6 +268,8 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
     """
     start = time.monotonic()
     recipe = os.path.abspath(os.fspath(recipe_path))
+    if scenehost:
+        scenehost = os.path.abspath(os.fspath(scenehost))  # the workers' folder is not ours
     if not os.path.isfile(recipe):
         raise RegionError(f"no region recipe file '{recipe_path}'")
     if workers is not None and (not isinstance(workers, int) or workers < 1):
@@ -310,6 +312,7 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
         futures = [client.submit(run_tile, recipe, x, y, force, scenehost, key=f"tile-{x}_{y}-{run}", pure=False,
                                  retries=0)
                    for x, y in tiles]
+        tile_of = {f.key: t for f, t in zip(futures, tiles)}
         tiles_start = time.monotonic()
         bar = _Progress(len(tiles), stream, progress and stream is not None)
         bar.update(0)
@@ -317,7 +320,12 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
         tile_seconds = 0.0
         try:
             for done, future in enumerate(as_completed(futures), 1):
-                r = future.result()
+                try:
+                    r = future.result()
+                except Exception as e:  # the task itself failed: its worker died too often, or it could not load
+                    x, y = tile_of[future.key]
+                    raise RegionError(f"tile {x} {y}: its task failed on the cluster: {type(e).__name__}: {e}",
+                                      tile=(x, y)) from e
                 tile_seconds += r["seconds"]
                 if r["error"]:
                     client.cancel(futures)
@@ -338,7 +346,10 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
 
         timings["tiles"] = round(time.monotonic() - tiles_start, 3)
         tileset_start = time.monotonic()
-        final = client.submit(run_tileset, recipe, scenehost, key=f"tileset-{run}", pure=False, retries=0).result()
+        try:
+            final = client.submit(run_tileset, recipe, scenehost, key=f"tileset-{run}", pure=False, retries=0).result()
+        except Exception as e:
+            raise RegionError(f"the tileset's task failed on the cluster: {type(e).__name__}: {e}") from e
         timings["tileset"] = round(time.monotonic() - tileset_start, 3)
         if final["error"]:
             raise RegionError(final["error"])

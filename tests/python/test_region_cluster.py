@@ -76,7 +76,7 @@ def copy_region(inputs, folder):
 class Cluster:
     """A `dask scheduler` and `dask worker` processes on 127.0.0.1."""
 
-    def __init__(self, folder, workers):
+    def __init__(self, folder, workers, worker_env=ENV):
         self.folder = folder
         self.procs = []
         scheduler_file = folder / "scheduler.json"
@@ -90,15 +90,16 @@ class Cluster:
         self.address = json.loads(scheduler_file.read_text())["address"]
         # No nanny: a killed worker stays dead, like a lost machine.
         self.workers = [self.start(f"worker{i}", "distributed.cli.dask_worker", self.address, "--nthreads", "1",
-                                   "--no-nanny", "--no-dashboard", "--host", "127.0.0.1", "--name", f"w{i}")
+                                   "--no-nanny", "--no-dashboard", "--host", "127.0.0.1", "--name", f"w{i}",
+                                   env=worker_env)
                         for i in range(workers)]
         from distributed import Client
         with Client(self.address, timeout="30s") as client:
             client.wait_for_workers(workers, timeout=60)
 
-    def start(self, name, module, *args):
+    def start(self, name, module, *args, env=ENV):
         log = open(self.folder / f"{name}.log", "w")
-        proc = subprocess.Popen([sys.executable, "-m", module, *args], env=ENV, stdout=log, stderr=subprocess.STDOUT,
+        proc = subprocess.Popen([sys.executable, "-m", module, *args], env=env, stdout=log, stderr=subprocess.STDOUT,
                                 cwd=self.folder, start_new_session=True)
         self.procs.append(proc)
         return proc
@@ -142,6 +143,17 @@ def wait_for_tiles(recipe, proc, count, timeout=120):
         time.sleep(0.01)
 
 
+def children(pid):
+    """The processes `pid` started that are still running (Linux /proc)."""
+    found = []
+    for task in Path(f"/proc/{pid}/task").glob("*"):
+        try:
+            found += [int(c) for c in (task / "children").read_text().split()]
+        except OSError:
+            pass
+    return found
+
+
 def finish(proc, timeout=300):
     out, err = proc.communicate(timeout=timeout)
     return proc.returncode, out, err
@@ -177,8 +189,14 @@ def test_a_killed_worker_s_tiles_are_run_again(generated, cluster, tmp_path):
     recipe = copy_region(inputs, tmp_path / "run")
     proc = driver(recipe, "--scheduler", cluster.address)
     wait_for_tiles(recipe, proc, 2)
-    os.kill(cluster.workers[0].pid, signal.SIGKILL)
-    cluster.workers[0].wait()
+    # Killed while it runs a tile job: the job is its child process.
+    victim = cluster.workers[0]
+    deadline = time.monotonic() + 60
+    while not children(victim.pid):
+        assert proc.poll() is None and time.monotonic() < deadline, "the worker ran no tile job to kill it in"
+        time.sleep(0.002)
+    os.kill(victim.pid, signal.SIGKILL)
+    victim.wait()
     status, out, err = finish(proc)
     assert status == 0, err
     summary = json.loads(out.splitlines()[-1])
@@ -277,3 +295,20 @@ def test_bad_arguments_and_recipes_fail_before_anything_is_written(tmp_path):
     done = subprocess.run([sys.executable, "-m", "scenehost.region", str(bad), "--workers", "0"], env=ENV,
                           capture_output=True, text=True, timeout=60)
     assert done.returncode == 2 and "--workers" in done.stderr
+
+
+def test_a_worker_without_the_package_fails_the_run_naming_a_tile(generated, tmp_path):
+    # The workers import scenehost.region to run a task; one that cannot is
+    # a deployment fault, reported once, not retried for ever.
+    inputs, _ = generated
+    recipe = copy_region(inputs, tmp_path / "run")
+    folder = tmp_path / "cluster"
+    folder.mkdir()
+    bare = {k: v for k, v in ENV.items() if k != "PYTHONPATH"}
+    c = Cluster(folder, 1, worker_env=bare)
+    try:
+        with pytest.raises(region.RegionError, match=r"^tile \d+ \d+: its task failed on the cluster: .*scenehost"):
+            region.build(recipe, scheduler=c.address, progress=False)
+    finally:
+        c.stop()
+    assert not (recipe.parent / "out" / "tileset.json").exists()
