@@ -223,13 +223,16 @@ def _say(stream, text):
 
 def _dashboard(client):
     """The dashboard's address, or None when the scheduler serves none: its
-    web server runs without Bokeh too, but then has no dashboard page."""
+    web server runs without Bokeh too, but then its page only says that the
+    dashboard needs Bokeh."""
     try:
         if "dashboard" not in client.scheduler_info().get("services", {}):
             return None
         link = client.dashboard_link
         with urllib.request.urlopen(link, timeout=2) as page:
-            return link if page.status == 200 else None
+            if page.status != 200 or b"needs bokeh" in page.read(65536).lower():
+                return None
+            return link
     except Exception:  # unreachable from here, no Bokeh, an older scheduler: no link
         return None
 
@@ -247,14 +250,14 @@ def _cores():
 
 
 def build(recipe_path, client=None, workers=None, force=False, progress=True, scenehost=None, scheduler=None,
-          stream=sys.stderr):
+          stream=None):
     """Builds the region of `recipe_path`: every tile as a task, then the tileset.
 
     client: a distributed.Client to run on; scheduler: an address to connect
     to instead ("tcp://host:8786"); with neither, a local cluster of
     `workers` single-threaded worker processes (default: one per core) runs
     for this call. force: rebuild tiles that are current. progress: show the
-    tile count and time left on `stream`. scenehost: the command the workers
+    tile count and time left on `stream` (default stderr). scenehost: the command the workers
     run (default: $SCENEHOST_BIN on the worker, else the one built or
     installed with the package).
 
@@ -267,6 +270,7 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
     pending tasks are cancelled before KeyboardInterrupt goes on.
     """
     start = time.monotonic()
+    stream = (stream or sys.stderr) if progress else None
     recipe = os.path.abspath(os.fspath(recipe_path))
     if scenehost:
         scenehost = os.path.abspath(os.fspath(scenehost))  # the workers' folder is not ours
@@ -303,7 +307,7 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
         worker_count = len(client.scheduler_info().get("workers", {}))
         dashboard = _dashboard(client)
         tiles = [tuple(t) for t in grid["tiles"]]
-        _say(stream if progress else None,
+        _say(stream,
              f"region {recipe}: {len(tiles)} tile(s) on {worker_count} worker(s) at {client.scheduler.address}"
              + (f"; dashboard {dashboard}" if dashboard else ""))
 
@@ -314,7 +318,7 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
                    for x, y in tiles]
         tile_of = {f.key: t for f, t in zip(futures, tiles)}
         tiles_start = time.monotonic()
-        bar = _Progress(len(tiles), stream, progress and stream is not None)
+        bar = _Progress(len(tiles), stream, stream is not None)
         bar.update(0)
         built = current = 0
         tile_seconds = 0.0
@@ -367,7 +371,7 @@ def build(recipe_path, client=None, workers=None, force=False, progress=True, sc
             "scheduler": client.scheduler.address,
             "dashboard": dashboard,
         }
-        _say(stream if progress else None,
+        _say(stream,
              f"region {recipe}: {built} tile(s) built, {current} current; wrote {final['tileset']}")
         return summary
     finally:

@@ -78,20 +78,31 @@ class Cluster:
 
     def __init__(self, folder, workers, worker_env=ENV):
         self.folder = folder
-        self.procs = []
+        self.procs, self.logs = [], []
+        try:
+            self.begin(workers, worker_env)
+        except BaseException:
+            self.stop()
+            raise
+
+    def begin(self, workers, worker_env):
+        folder = self.folder
         scheduler_file = folder / "scheduler.json"
         self.scheduler = self.start("scheduler", "distributed.cli.dask_scheduler", "--host", "127.0.0.1",
                                     "--port", "0", "--no-dashboard", "--scheduler-file", str(scheduler_file))
         deadline = time.monotonic() + 60
-        while not scheduler_file.exists() or not scheduler_file.read_text().strip():
+        self.address = None
+        while self.address is None:
             assert self.scheduler.poll() is None, self.log("scheduler")
             assert time.monotonic() < deadline, "the scheduler did not start in 60 s"
-            time.sleep(0.05)
-        self.address = json.loads(scheduler_file.read_text())["address"]
+            try:
+                self.address = json.loads(scheduler_file.read_text())["address"]
+            except (OSError, ValueError, KeyError):  # not written yet, or half written
+                time.sleep(0.05)
         # No nanny: a killed worker stays dead, like a lost machine.
         self.workers = [self.start(f"worker{i}", "distributed.cli.dask_worker", self.address, "--nthreads", "1",
                                    "--no-nanny", "--no-dashboard", "--host", "127.0.0.1", "--name", f"w{i}",
-                                   env=worker_env)
+                                   "--local-directory", str(folder / f"space{i}"), env=worker_env)
                         for i in range(workers)]
         from distributed import Client
         with Client(self.address, timeout="30s") as client:
@@ -99,6 +110,7 @@ class Cluster:
 
     def start(self, name, module, *args, env=ENV):
         log = open(self.folder / f"{name}.log", "w")
+        self.logs.append(log)
         proc = subprocess.Popen([sys.executable, "-m", module, *args], env=env, stdout=log, stderr=subprocess.STDOUT,
                                 cwd=self.folder, start_new_session=True)
         self.procs.append(proc)
@@ -112,6 +124,8 @@ class Cluster:
             if p.poll() is None:
                 os.killpg(p.pid, signal.SIGKILL)
             p.wait()
+        for log in self.logs:
+            log.close()
 
 
 @pytest.fixture
