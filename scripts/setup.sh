@@ -13,6 +13,7 @@ packages=(
   libmeshoptimizer-dev
   clang libclang-rt-14-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
+  python3-distributed python3-gdal
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libcpp-httplib-dev chromium
 )
