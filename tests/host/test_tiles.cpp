@@ -5,6 +5,7 @@
 #include <meshoptimizer.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -472,6 +473,35 @@ TEST_F(Tiles, RefusalsNameTheInputAndKeepTheOldFile) {
   EXPECT_EQ(testsupport::Slurp(path), "old");
 }
 
+// A terrain of 262,144 vertices: past 16-bit indices, and every grid point
+// decodes to its own place.
+TEST_F(Tiles, BigMeshesGetWideIndicesAndKeepEveryPoint) {
+  ASSERT_EQ(Exec(L"CreateHeightField", {XSI_SOURCE_DIR L"/examples/images/map_elevation.bmp", L"ground", 1024, 1024, 60, 1}),
+            CStatus::OK)
+      << LastError();
+  const Json stats = Export("ground.glb", L"ground", L"");
+  const DecodedTile tile = DecodeTile(dir_.File("ground.glb"));
+  ASSERT_EQ(tile.nodes.size(), 1u);
+  ASSERT_EQ(tile.nodes[0].primitives.size(), 1u);
+  const DecodedPrimitive& p = tile.nodes[0].primitives[0];
+  EXPECT_EQ(tile.doc["accessors"][2]["componentType"], 5125);
+  const host::Mesh& m = *Find(L"ground")->geometry.Snapshot();
+  ASSERT_EQ(p.positions.size(), m.VertexCount());
+  EXPECT_EQ(p.indices.size(), 3 * 2 * 511 * 511u);
+  ExpectStatsMatch(stats, tile);
+  // Grid points are 2 units apart, far more than the grid step of the
+  // quantization: sorted by (x, z), both lists pair up.
+  auto byXz = [](const P3& a, const P3& b) {
+    return std::make_pair(std::lround(a[0]), std::lround(a[2])) < std::make_pair(std::lround(b[0]), std::lround(b[2]));
+  };
+  std::vector<P3> decoded = p.positions, scene;
+  for (const host::Vec3& v : m.positions) scene.push_back({v.x, v.y, v.z});
+  std::sort(decoded.begin(), decoded.end(), byXz);
+  std::sort(scene.begin(), scene.end(), byXz);
+  const double tolerance = tile.nodes[0].step / 2 + 1e-4;
+  for (std::size_t i = 0; i < scene.size(); ++i) ASSERT_LE(Dist(scene[i], decoded[i]), tolerance) << i;
+}
+
 // A whole tower raised by the RaiseTower plug-in: thousands of triangles
 // in many materials.
 class TowerTiles : public Tiles {
@@ -728,6 +758,20 @@ TEST_F(Tiles, WriteTextFileReplacesWholeFilesOrNothing) {
   EXPECT_EQ(Exec(L"WriteTextFile", {L"", L"x"}), CStatus::InvalidArgument);
   for (const auto& e : fs::directory_iterator(dir_.path()))
     EXPECT_NE(e.path().filename().string()[0], '.') << "left behind: " << e.path();
+}
+
+// Links are handled as by SaveScene: the file a link names is replaced and
+// the link kept; a link to nothing is refused.
+TEST_F(Tiles, WriteTextFileThroughALinkReplacesItsTarget) {
+  const std::string target = dir_.Write("real.json", "old");
+  fs::create_symlink(target, dir_.File("link.json"));
+  ASSERT_EQ(Exec(L"WriteTextFile", {CString::FromUtf8(dir_.File("link.json")), L"new"}), CStatus::OK) << LastError();
+  EXPECT_TRUE(fs::is_symlink(dir_.File("link.json")));
+  EXPECT_EQ(testsupport::Slurp(target), "new");
+  fs::create_symlink(dir_.File("gone.json"), dir_.File("dangling.json"));
+  EXPECT_EQ(Exec(L"WriteTextFile", {CString::FromUtf8(dir_.File("dangling.json")), L"x"}), CStatus::Fail);
+  EXPECT_NE(LastError().find("link to a missing file"), std::string::npos) << LastError();
+  EXPECT_FALSE(fs::exists(dir_.File("gone.json")));
 }
 
 TEST_F(Tiles, MakeFolderMakesParentsAndRefusesAFileInTheWay) {
