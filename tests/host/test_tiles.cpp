@@ -710,6 +710,58 @@ TEST_F(Simplify, BoxSidesStayWhereNoOpenEdgeRuns) {
   EXPECT_EQ(SidePositions(after), SidePositions(m));
 }
 
+// A terrain grid of n x n samples of one hilly surface, from x0 on.
+host::Mesh HillGrid(int n, float x0) {
+  host::Mesh m;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      const float x = x0 + float(i), z = float(j);
+      m.positions.push_back({x, float(std::sin(x * 0.11) * std::cos(z * 0.07) * 4.0), z});
+    }
+  for (int j = 0; j + 1 < n; ++j)
+    for (int i = 0; i + 1 < n; ++i) {
+      const std::uint32_t a = std::uint32_t(j * n + i);
+      m.cornerVertex.insert(m.cornerVertex.end(), {a, a + std::uint32_t(n), a + std::uint32_t(n) + 1, a + 1});
+      m.faceStart.push_back(std::uint32_t(m.cornerVertex.size()));
+      m.faceMaterial.push_back(0);
+    }
+  m.materials.push_back(host::Material{"terrain", {0.5f, 0.5f, 0.5f}, ""});
+  return m;
+}
+
+// Two neighbouring terrain tiles merged without a weld: their common edge
+// is two rows of vertices at the same places. It simplifies like the rest
+// (the outer sides stay), and both rows keep the same points: no crack.
+TEST_F(Simplify, MergedNeighboursSimplifyAcrossTheirCommonEdgeWithoutACrack) {
+  const int n = 65;
+  host::Runtime::Get().GetScene().Create(L"west").geometry = host::Geometry(HillGrid(n, 0));
+  host::Runtime::Get().GetScene().Create(L"east").geometry = host::Geometry(HillGrid(n, float(n - 1)));
+  ASSERT_EQ(Exec(L"ApplyGenOp", {L"MeshMerge", L"", L"west,east"}), CStatus::OK) << LastError();
+  ASSERT_EQ(Exec(L"DeleteGeneratorInputs", {L"polymsh.mergemesh"}), CStatus::OK) << LastError();
+  const host::Mesh before = *Find(L"polymsh")->geometry.Snapshot();
+  ASSERT_EQ(Exec(L"SimplifyMesh", {L"polymsh", 0.02, 0.01}), CStatus::OK) << LastError();
+  const host::Mesh& after = *Find(L"polymsh")->geometry.Snapshot();
+  EXPECT_LT(Triangles(after), Triangles(before) / 10);
+  EXPECT_EQ(SidePositions(after), SidePositions(before));
+  // Points on the common edge as used by each side's triangles.
+  const float seam = float(n - 1);
+  auto edgePoints = [&](const host::Mesh& m, bool east) {
+    std::set<std::array<float, 2>> out;
+    for (std::size_t f = 0; f < m.FaceCount(); ++f) {
+      float cx = 0;
+      for (std::uint32_t c = m.faceStart[f]; c < m.faceStart[f + 1]; ++c) cx += m.positions[m.cornerVertex[c]].x;
+      if ((cx / float(m.faceStart[f + 1] - m.faceStart[f]) > seam) != east) continue;
+      for (std::uint32_t c = m.faceStart[f]; c < m.faceStart[f + 1]; ++c) {
+        const host::Vec3 p = m.positions[m.cornerVertex[c]];
+        if (p.x == seam) out.insert({p.y, p.z});
+      }
+    }
+    return out;
+  };
+  EXPECT_EQ(edgePoints(after, false), edgePoints(after, true));
+  EXPECT_LT(edgePoints(after, false).size(), edgePoints(before, false).size());
+}
+
 TEST_F(Simplify, RefusalsChangeNothing) {
   Terrain(L"ground");
   ImportCube();
