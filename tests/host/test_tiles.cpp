@@ -588,7 +588,7 @@ TEST_F(Tiles, BlocksAreClosedOutwardBoxesWithOneMaterialPerColour) {
 TEST_F(Tiles, BadBlocksAreRefusedAndAddNothing) {
   ImportCube();
   const struct {
-    const wchar_t *name, *spec;
+    const wchar_t *name, *boxes;
     const char* message;
   } cases[] = {
       {L"cube", L"0 0 0 1 1 1 1 0 0", "already exists"},
@@ -605,7 +605,7 @@ TEST_F(Tiles, BadBlocksAreRefusedAndAddNothing) {
       {L"b", L"0 0 0 1 1 1 1 0 0 7", "entry 1: expected 9 numbers"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Exec(L"CreateBlocks", {c.name, c.spec}), CStatus::InvalidArgument) << c.message;
+    EXPECT_EQ(Exec(L"CreateBlocks", {c.name, c.boxes}), CStatus::InvalidArgument) << c.message;
     EXPECT_NE(LastError().find(c.message), std::string::npos) << LastError();
     EXPECT_EQ(host::Runtime::Get().GetScene().Count(), 1u);
   }
