@@ -307,6 +307,17 @@ TEST_F(Raster, InfoPlacesAUtmRasterOnEarth) {
   EXPECT_NE(LastError().find("no such file"), std::string::npos) << LastError();
 }
 
+TEST_F(Raster, FuzzFindingsAreReadWithoutHarm) {
+  // A geographic CRS labelled with EPSG:4352, a geocentric code: PROJ
+  // crashed looking for its transformation. Not placed on Earth now.
+  const std::string dir = std::string(XSI_SOURCE_DIR) + "/tests/host/fixtures/geotiff/";
+  XSI::CValue out;
+  ASSERT_EQ(Exec(L"GetRasterInfo", {XSI::CString::FromUtf8(dir + "geographic_crs_with_geocentric_code.tif")}, &out),
+            XSI::CStatus::OK)
+      << LastError();
+  EXPECT_NE(Text(out).find("\"georeferenced\":false"), std::string::npos) << Text(out);
+}
+
 // ---- SampleRaster -------------------------------------------------------------
 
 TEST_F(Raster, SamplesBandOneAtPointsInTheirOrder) {
@@ -402,6 +413,53 @@ TEST_F(Raster, WindowTerrainIsTheWholeTerrainAtTheSamePixels) {
   EXPECT_EQ(Positions(L"all").size(), Positions(L"whole").size());
   const std::vector<host::Vec3> a = Positions(L"all"), w = Positions(L"whole");
   EXPECT_EQ(0, std::memcmp(a.data(), w.data(), a.size() * sizeof(host::Vec3)));
+}
+
+// A 24-bit BMP with red = red(column, row from the top), green and blue 0.
+std::string WriteRedBmp(const std::string& path, int w, int h, const std::function<int(int, int)>& red) {
+  const int stride = (w * 3 + 3) / 4 * 4;
+  std::vector<std::uint8_t> b(54 + std::size_t(stride) * h, 0);
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i));
+  };
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(2, std::uint32_t(b.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, std::uint32_t(w));
+  put32(22, std::uint32_t(h));
+  b[26] = 1;
+  b[28] = 24;
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) b[54 + std::size_t(h - 1 - r) * stride + std::size_t(c) * 3 + 2] = std::uint8_t(red(c, r));
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+  return path;
+}
+
+TEST_F(Raster, AWindowOfABmpBuildsAsTheSameWindowOfATiff) {
+  // Decoded whole and cut, or read row by row through GDAL: the same grid.
+  const auto red = [](int c, int r) { return Pattern(1, c, r); };
+  TiffSpec s;
+  s.width = 23;
+  s.height = 17;
+  const XSI::CString tif = XSI::CString::FromUtf8(WriteTiff(Path("m.tif"), s, Pattern));
+  const XSI::CString bmp = XSI::CString::FromUtf8(WriteRedBmp(Path("m.bmp"), 23, 17, red));
+  for (const wchar_t* units : {L"levels", L"metres"}) {
+    SCOPED_TRACE(XSI::CString(units).GetUtf8String());
+    ASSERT_EQ(Exec(L"CreateHeightField", {tif, L"a", 9, 7, 0.5, 2, 5, 6, 9, 7, units}), XSI::CStatus::OK) << LastError();
+    ASSERT_EQ(Exec(L"CreateHeightField", {bmp, L"b", 9, 7, 0.5, 2, 5, 6, 9, 7, units}), XSI::CStatus::OK) << LastError();
+    const std::vector<host::Vec3> a = Positions(L"a"), b = Positions(L"b");
+    ASSERT_EQ(a.size(), 20u);  // columns 0 2 4 6 8, rows 0 2 4 6
+    ASSERT_EQ(a.size(), b.size());
+    EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(host::Vec3)));
+    // Metres: the raw red value times height; levels: red * height / 255.
+    const double expected = std::wstring(units) == L"metres" ? red(5, 6) * 0.5 : red(5, 6) * 0.5 / 255.0;
+    EXPECT_FLOAT_EQ(a[0].y, float(expected));
+    ASSERT_EQ(Exec(L"DeleteObj", {L"a,b"}), XSI::CStatus::OK);
+  }
+  EXPECT_EQ(Exec(L"CreateHeightField", {bmp, L"c", 9, 7, 1, 1, 20, 0, 9, 7}), XSI::CStatus::InvalidArgument);
+  EXPECT_NE(LastError().find("is not inside the image of 23 x 17 pixels"), std::string::npos) << LastError();
 }
 
 TEST_F(Raster, MetresTerrainFromADemAndItsRefusals) {
