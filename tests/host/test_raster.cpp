@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host_test_util.h"
+#include "image_data.h"
 #include "mesh.h"
 
 namespace {
@@ -136,6 +137,25 @@ TEST_F(Raster, PicturesReadWholeAndByWindowInEveryLayout) {
     }
     host::Runtime::Get().ResetScene();
   }
+}
+
+TEST_F(Raster, TiffBytesInMemoryReadAsTheFileDoes) {
+  TiffSpec s;
+  s.tiled = true;
+  const std::string path = WriteTiff(Path("m.tif"), s, Pattern);
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string error;
+  auto mem = host::LoadImageMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), "mem", error);
+  ASSERT_TRUE(mem) << error;
+  auto file = host::LoadImageFile(path, error);
+  ASSERT_TRUE(file) << error;
+  ASSERT_EQ(mem->width, file->width);
+  ASSERT_EQ(mem->height, file->height);
+  EXPECT_EQ(0, std::memcmp(mem->rows, file->rows, file->rowBytes * std::size_t(file->height)));
+  // Cut short in memory: refused with the name given.
+  EXPECT_FALSE(host::LoadImageMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), 40, "cut", error));
+  EXPECT_EQ(error.rfind("cannot read image 'cut': ", 0), 0u) << error;
 }
 
 TEST_F(Raster, WindowClipsAreNeitherTheWholeClipNorShareItsPixels) {
@@ -347,6 +367,28 @@ TEST_F(Raster, SamplesBandOneAtPointsInTheirOrder) {
   EXPECT_NE(LastError().find("point 2 (column 8, row 0) is outside"), std::string::npos) << LastError();
   for (const wchar_t* bad : {L"", L"1", L"1 2 3", L"1.5 2", L"-1 0", L"a b", L"1 2;;3 4"}) {
     EXPECT_EQ(Exec(L"SampleRaster", {d, bad}), XSI::CStatus::InvalidArgument) << XSI::CString(bad).GetUtf8String();
+  }
+
+  // Whole-number bands keep their sign and their range.
+  const struct {
+    GDALDataType type;
+    double extreme;
+    const char* text;
+  } types[] = {{GDT_Int16, -32768, "-32768"},
+               {GDT_UInt16, 65535, "65535"},
+               {GDT_Int32, -2147483648.0, "-2147483648"},
+               {GDT_Float64, 1e300, "1e+300"}};
+  for (const auto& k : types) {
+    SCOPED_TRACE(GDALGetDataTypeName(k.type));
+    TiffSpec t;
+    t.bands = 1;
+    t.type = k.type;
+    const std::string name = std::string("t") + GDALGetDataTypeName(k.type) + ".tif";
+    const XSI::CString q = XSI::CString::FromUtf8(WriteTiff(Path(name), t, [&](int, int c, int r) {
+      return c == 0 && r == 0 ? k.extreme : k.type == GDT_UInt16 ? c + r : -(c + r);
+    }));
+    ASSERT_EQ(Exec(L"SampleRaster", {q, L"0 0;3 2"}, &out), XSI::CStatus::OK) << LastError();
+    EXPECT_EQ(Text(out), std::string(k.text) + (k.type == GDT_UInt16 ? ";5" : ";-5"));
   }
 
   // Other formats: the red level findSpots reads.
