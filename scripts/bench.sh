@@ -59,6 +59,12 @@ if [ -f "$python_bench" ] && [ -d "$build/python" ]; then
   run bench_python env PYTHONPATH="$build/python" python3 "$python_bench"
 fi
 
+# Regions through Dask (needs python3-distributed and python3-gdal, from setup.sh).
+if [ -d "$build/python/scenehost" ]; then
+  run bench_region_cluster env PYTHONPATH="$build/python" /usr/bin/python3 \
+    "$root/bench/bench_region_cluster/bench_region_cluster.py" --scenehost "$build/bin/scenehost"
+fi
+
 if [ ${#failed[@]} -gt 0 ]; then
   echo "bench: failed: ${failed[*]}" >&2
   exit 1

@@ -9,10 +9,11 @@ packages=(
   g++ cmake make pkg-config ccache
   libgtest-dev libbenchmark-dev
   libtinyobjloader-dev libstb-dev libpng-dev libjpeg62-turbo-dev libtinygltf-dev nlohmann-json3-dev libcli11-dev
-  libmeshoptimizer-dev
+  libgdal-dev libproj-dev
   libmeshoptimizer-dev
   clang libclang-rt-14-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
+  python3-distributed python3-gdal
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libcpp-httplib-dev chromium
 )
