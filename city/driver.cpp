@@ -5,11 +5,13 @@
 #include <nlohmann/json.hpp>
 #include <cmath>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <xsi_progress.h>
 
+#include "budget.h"
 #include "kit.h"
 #include "layout.h"
 #include "recipe.h"
@@ -109,6 +111,7 @@ bool LoadClip(const std::string& path, const wchar_t* what, Undo& undo, XSI::Ima
 struct Survey {
   std::vector<Plan> plans;
   std::vector<long> found, skipped;  // per zone
+  double cell = 0;                    // the largest cell of the zones' kits
 };
 
 // findSpots for one zone; the lots it reports, or false (logged by findSpots).
@@ -170,6 +173,7 @@ bool PlanZone(const Recipe& r, std::size_t zi, const KitSize& kit, const XSI::Im
   }
   s.found.push_back(static_cast<long>(lots.size()));
   s.skipped.push_back(skipped);
+  s.cell = std::max(s.cell, kit.cell);
   return true;
 }
 
@@ -247,6 +251,14 @@ bool Prepare(const Recipe& r, Undo& undo, XSI::Image& map, Survey& s, CString& e
   std::set<CString> names;
   for (std::size_t zi = 0; zi < r.zones.size(); ++zi)
     if (!PlanZone(r, zi, kits[zi], map, s, names, error)) return false;
+  // The whole city's size, before the first building is raised.
+  std::vector<PlannedBuilding> planned;
+  for (const Plan& p : s.plans)
+    planned.push_back({p.zone->name, double(p.floors), double(p.footprint.width), double(p.footprint.length),
+                       kits[static_cast<std::size_t>(p.zone - r.zones.data())].units});
+  error = Wide(BudgetProblem(CheckBudget(planned)));
+  if (!error.IsEmpty()) error = L"recipe '" + Wide(r.file) + L"' is too big: " + error;
+  if (!error.IsEmpty()) return false;
   return !(r.elevation && r.elevationMetres) || GroundFromDem(r, map, s, error);
 }
 
@@ -295,6 +307,27 @@ void LogZones(const Recipe& r, const Survey& s) {
             L" skipped (too small for a 1 x 1 footprint)");
 }
 
+// A run that raises nothing still succeeds (and makes the terrain), but
+// says why before the long part starts.
+void WarnIfNothingRaised(const Recipe& r, const Survey& s) {
+  if (!s.plans.empty()) return;
+  long found = 0;
+  for (long n : s.found) found += n;
+  CString why;
+  if (found == 0) {
+    why = L"findSpots found no lot of any zone's colour in map '" + Wide(r.MapPath()) + L"'";
+  } else {
+    std::wostringstream scale, across, cell;
+    scale << r.scale;
+    across << std::ceil(2 * s.cell / r.scale);
+    cell << s.cell;
+    why = L"none of the " + Number(found) + L" lot(s) is big enough for a 1 x 1 footprint at scale " +
+          CString(scale.str()) + L": a building needs a lot about " + CString(across.str()) +
+          L" pixels across (two cells of " + CString(cell.str()) + L" units); raise the scale";
+  }
+  Application().LogMessage(L"RaiseCity: no building will be raised: " + why, XSI::siWarningMsg);
+}
+
 CStatus Build(const Recipe& r, const XSI::Image& map, const Survey& s, Undo& undo, CString& error) {
   XSI::ProgressBar bar;
   if (!s.plans.empty()) bar.Start(static_cast<long>(s.plans.size()), L"RaiseCity " + Wide(r.file));
@@ -335,6 +368,7 @@ CStatus executeRaiseCity(CRef& contextRef) {
     LogError(error + undo.Rollback());
     return CStatus::InvalidArgument;
   }
+  WarnIfNothingRaised(recipe, survey);
   const CStatus built = Build(recipe, map, survey, undo, error);
   if (!built.Succeeded()) {
     LogError(error + L"; the city was removed" + undo.Rollback());

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "budget.h"
+
 namespace city {
 
 // One findSpots entry: index, centre (from the bottom-left), extent, elevation.
@@ -41,11 +43,12 @@ struct PixelBox {
 
 // The building kit as the units library measures it: the cell one unit
 // fills (and the grid step RaiseTower lays units on), a storey's height and
-// the roof's.
+// the roof's; and the vertex counts of its units, for the size budget.
 struct KitSize {
   double cell = 13.5;
   double storey = 14;
   double roof = 1.5;
+  UnitVertexCounts units;
 };
 
 // Footprint in units: length along X, width along Z (RaiseTower's

@@ -48,6 +48,12 @@ done < <(find "$build/bench" -type f -name 'bench_*' -perm -u+x ! -name '*.*' | 
 
 run six_findspots bash "$root/bench/bench_memory/six_findspots.sh" "$build/bin/scenehost"
 
+# The viewer: first full frame of a tileset in headless Chromium (skips,
+# status 77, where Chromium cannot start).
+if [ -f "$build/bin/viewer/viewer.js" ] && command -v node >/dev/null 2>&1; then
+  run bench_view node "$root/bench/bench_view/bench_view.mjs" --scenehost "$build/bin/scenehost"
+fi
+
 python_bench="$build/bench/bench_python/bench_python.py"
 if [ -f "$python_bench" ] && [ -d "$build/python" ]; then
   run bench_python env PYTHONPATH="$build/python" python3 "$python_bench"

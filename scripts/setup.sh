@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project builds with, and the npm packages
-# of tests/validate. As root it runs apt-get; otherwise it prints the exact
-# command and stops.
+# of tests/validate and of the viewer page (viewer/). As root it runs
+# apt-get; otherwise it prints the exact command and stops.
 set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
 
 packages=(
   g++ cmake make pkg-config ccache
@@ -14,6 +15,7 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
   python3-distributed python3-gdal
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
+  libcpp-httplib-dev chromium
 )
 
 debian_packages() {
@@ -56,3 +58,17 @@ validator() {
 
 debian_packages
 validator
+
+# The viewer page's packages (three.js, 3d-tiles-renderer, esbuild,
+# playwright-core), exactly as viewer/package-lock.json pins them; skipped
+# when that lockfile is already installed.
+viewer() {
+  local stamp="$root/viewer/node_modules/.installed-lock.json"
+  if cmp -s "$root/viewer/package-lock.json" "$stamp" 2>/dev/null; then
+    return 0
+  fi
+  echo "installing the viewer's npm packages (npm ci in viewer/)"
+  (cd "$root/viewer" && npm ci --no-audit --no-fund --silent)
+  cp "$root/viewer/package-lock.json" "$stamp"
+}
+viewer

@@ -19,8 +19,13 @@ def test_street(tmp_path):
     heights = [float(line.split(": ")[1].split()[0]) for line in out if line.startswith("Tower")]
     assert len(heights) == 10
     assert heights == sorted(heights) and len(set(heights)) == 10
-    glb = tmp_path / "street.glb"
+    glb = tmp_path / "out" / "street.glb"
     assert glb.read_bytes()[:4] == b"glTF"
+    assert out[-1] == f"saved {glb}", "it says where the file went"
+    assert not (tmp_path / "street.glb").exists()
+    # A path given is used as it is.
+    run_example("street.py", tmp_path, "mine.glb")
+    assert (tmp_path / "mine.glb").read_bytes()[:4] == b"glTF"
 
 
 def test_lots(tmp_path):

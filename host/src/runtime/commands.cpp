@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "command_args.h"
 #include "formats.h"
@@ -177,13 +178,17 @@ CStatus Duplicate(Runtime& rt, const CValueArray& args, CValue& out) {
 CStatus DeleteObj(Runtime& rt, const CValueArray& args, CValue&) {
   Cmd cmd{rt, L"DeleteObj"};
   if (!cmd.NeedArgs(args, 1, L"the names of the objects to delete")) return CStatus::InvalidArgument;
+  const std::vector<CString> names = SplitNames(args[0].GetAsText());
+  if (names.empty())
+    return cmd.Fail(L"the list of objects " + Quote(args[0].GetAsText()) +
+                        L" is empty: give the names of the objects to delete, separated by commas",
+                    CStatus::InvalidArgument);
   std::vector<std::uint64_t> ids;
-  for (const CString& n : SplitNames(args[0].GetAsText())) {
+  for (const CString& n : names) {
     SceneObject* obj = rt.GetScene().Find(n);
     if (!obj) return cmd.Fail(L"no object named " + Quote(n), CStatus::NotFound);
     ids.push_back(obj->id);
   }
-  if (ids.empty()) return cmd.Fail(L"no object named", CStatus::InvalidArgument);
   for (std::uint64_t id : ids) rt.GetScene().Delete(id);
   return CStatus::OK;
 }
@@ -455,6 +460,28 @@ CStatus CreateImageClip(Runtime& rt, const CValueArray& args, CValue& out) {
   return CStatus::OK;
 }
 
+// Saves big enough to take a moment report progress: a .glb of at least
+// 8 MiB per MiB written, an .obj of at least 500,000 corners per object.
+ExportProgress SaveProgress(ProgressScope& bar, const std::string& ext, const std::vector<ExportItem>& items) {
+  constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+  if (ext == ".glb") {
+    return [&bar](std::uint64_t done, std::uint64_t total) {
+      if (total < 8 * kMiB) return true;
+      const std::uint64_t mib = (total + kMiB - 1) / kMiB;
+      const std::uint64_t doneMib = done >= total ? mib : done / kMiB;
+      return bar.Report(static_cast<long>(doneMib), static_cast<long>(mib),
+                        FromUtf8(std::to_string(doneMib) + " of " + std::to_string(mib) + " MiB written"));
+    };
+  }
+  std::uint64_t corners = 0;
+  for (const ExportItem& item : items) corners += item.mesh ? item.mesh->cornerVertex.size() : 0;
+  if (corners < 500000) return nullptr;
+  return [&bar, &items](std::uint64_t done, std::uint64_t total) {
+    const std::string next = done < items.size() ? "object '" + items[done].name + "'" : "writing";
+    return bar.Report(static_cast<long>(done), static_cast<long>(total), FromUtf8(next));
+  };
+}
+
 // SaveScene(path): every mesh object, by the file's extension (.obj, .glb).
 CStatus SaveScene(Runtime& rt, const CValueArray& args, CValue&) {
   Cmd cmd{rt, L"SaveScene"};
@@ -473,8 +500,13 @@ CStatus SaveScene(Runtime& rt, const CValueArray& args, CValue&) {
     meshes.push_back(obj->geometry.Snapshot());
     items.push_back(ExportItem{ToUtf8(obj->name), meshes.back().get(), obj->xf});
   }
+  // A bar for a save that takes a while (SaveProgress); a cancel leaves
+  // the old file as it was and no new one.
+  ProgressScope bar(rt.GetProgress(), L"SaveScene " + FromUtf8(std::filesystem::path(path).filename().string()));
   std::string error;
-  bool ok = ext == ".obj" ? WriteObj(path, items, error) : WriteGlb(path, items, error);
+  const ExportProgress progress = SaveProgress(bar, ext, items);
+  bool ok = ext == ".obj" ? WriteObj(path, items, error, progress) : WriteGlb(path, items, error, progress);
+  if (!ok && bar.Cancelled()) return CStatus::Abort;
   if (!ok) return cmd.Fail(FromUtf8(error));
   return CStatus::OK;
 }
