@@ -4,6 +4,7 @@
 //   scenehost [options] COMMAND [ARG...]
 //   scenehost [options] --script FILE
 //   scenehost help COMMAND          (also COMMAND --help)
+//   scenehost view PATH [--port N] [--listen ADDR]   (view_server.h)
 //
 // Exit status: 0 every command succeeded, 1 a command failed, 2 usage error
 // (unknown command or option, unreadable or malformed script), 130 the run
@@ -44,6 +45,7 @@
 #include "preview_settings.h"
 #include "runtime.h"
 #include "script_words.h"
+#include "view_server.h"
 
 namespace {
 
@@ -405,7 +407,8 @@ class UsageFormatter : public CLI::Formatter {
   std::string make_usage(const CLI::App*, std::string) const override {
     return "\nUsage: scenehost [options] COMMAND [ARG...]\n"
            "       scenehost [options] --script FILE\n"
-           "       scenehost help COMMAND    (or COMMAND --help: its arguments and an example)\n";
+           "       scenehost help COMMAND    (or COMMAND --help: its arguments and an example)\n"
+           "       scenehost view PATH [--port N] [--listen ADDR]   (scenehost view --help)\n";
   }
 };
 
@@ -696,6 +699,10 @@ Exit RunWithProgress(host::Runtime& rt, Host& host, LogOutput& log, const Option
 }
 
 int Main(int argc, char** argv) {
+  // `scenehost view PATH ...` serves a viewer instead of running commands.
+  if (argc > 1 && std::string(argv[1]) == "view") {
+    return scenehost::RunView(std::vector<std::string>(argv + 2, argv + argc), ExecutableDir());
+  }
   Options o;
   CLI::App app{"Runs host and plug-in commands on a scene.", "scenehost"};
   DefineOptions(app, o);

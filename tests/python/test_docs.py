@@ -20,7 +20,10 @@ import pytest
 import scenehost
 from conftest import SOURCE
 
-BUILD = os.path.dirname(os.path.dirname(os.path.abspath(scenehost.__file__)))
+# The build tree: the first folder above the imported package with bin/scenehost.
+BUILD = os.path.dirname(os.path.abspath(scenehost.__file__))
+while not os.path.exists(os.path.join(BUILD, "bin", "scenehost")) and os.path.dirname(BUILD) != BUILD:
+    BUILD = os.path.dirname(BUILD)
 HOST = os.path.join(BUILD, "bin", "scenehost")
 PAGES = [SOURCE / "README.md", *sorted((SOURCE / "docs").glob("*.md"))]
 

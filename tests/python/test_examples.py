@@ -8,8 +8,8 @@ from conftest import SOURCE
 
 
 def run_example(name, cwd, *args):
-    # The module this test imported, whatever the PYTHONPATH was relative to.
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(scenehost.__file__)))
+    # The package this test imported (the folder above it), whatever the PYTHONPATH was relative to.
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(os.path.abspath(scenehost.__file__))))
     return subprocess.run([sys.executable, str(SOURCE / "examples" / "python" / name), *args],
                           cwd=cwd, env=env, capture_output=True, text=True, timeout=600, check=True)
 

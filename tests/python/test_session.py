@@ -163,7 +163,8 @@ def test_a_python_without_numpy_is_told_which_python_to_use(tmp_path):
         "            h.images[0].pixels()\n"
         "    except ModuleNotFoundError as e:\n"
         "        print(what, e)\n")
-    module_dir = os.path.dirname(os.path.abspath(scenehost.__file__))
+    # The package this test imported (the folder above it).
+    module_dir = os.path.dirname(os.path.dirname(os.path.abspath(scenehost.__file__)))
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(tmp_path), module_dir]))
     out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True,
                          timeout=120)
