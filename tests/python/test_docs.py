@@ -38,6 +38,12 @@ PRINTS = {
 }
 
 
+# Lines that are no single finished command: a server that runs until
+# stopped (`scenehost view`), a synopsis with [optional] parts, a line of a
+# pipeline or one that needs shell variables.
+NOT_A_RUN = re.compile(r"^(?:build/bin/)?scenehost view |\[|\||\$")
+
+
 def documented():
     """(page, line, files) for every runnable line; files maps names to text."""
     found = []
@@ -53,10 +59,11 @@ def documented():
                 continue
             for line in body.splitlines():
                 line = line.strip()
-                if START.match(line) and not line.endswith("\\"):
+                if START.match(line) and not line.endswith("\\") and not NOT_A_RUN.search(line):
                     found.append((page.name, line, files))
         for line in INDENTED.findall(text):
-            found.append((page.name, line.strip(), files))
+            if not NOT_A_RUN.search(line.strip()):
+                found.append((page.name, line.strip(), files))
     return found
 
 
@@ -86,6 +93,8 @@ def test_documented_line_runs(tmp_path, page, line, files):
         (tmp_path / name).write_text(body.replace("examples/", str(SOURCE / "examples") + "/"))
     words, env = words_of(line)
     skip = missing_input(words, tmp_path)
+    if "RaiseRegion" in words:
+        skip = "a region writes where its recipe says (the repository's out/); tests/city covers it"
     if skip:
         pytest.skip(skip)
     run = subprocess.run(words, cwd=tmp_path, env=env, capture_output=True, text=True, timeout=600)
