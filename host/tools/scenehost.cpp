@@ -700,6 +700,9 @@ Exit RunWithProgress(host::Runtime& rt, Host& host, LogOutput& log, const Option
 
 int Main(int argc, char** argv) {
   // `scenehost view PATH ...` serves a viewer instead of running commands.
+  if (argc > 2 && std::string(argv[1]) == "help" && std::string(argv[2]) == "view") {
+    return scenehost::RunView({"--help"}, ExecutableDir());  // `scenehost help view`
+  }
   if (argc > 1 && std::string(argv[1]) == "view") {
     return scenehost::RunView(std::vector<std::string>(argv + 2, argv + argc), ExecutableDir());
   }
