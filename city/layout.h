@@ -83,4 +83,10 @@ class Random {
 // zone's floors do not depend on the zones before it.
 Random ZoneRandom(std::uint64_t seed, std::size_t zoneIndex);
 
+// The floors of a zone's lot centred on pixel (column, rowFromTop) of the
+// whole map, in [low, high]: drawn from a generator seeded by a hash of the
+// seed, the zone and the centre, so a lot's floors depend on nothing else:
+// not on the lots found before it, nor on how a region is cut into tiles.
+int LotFloors(std::uint64_t seed, std::size_t zoneIndex, long column, long rowFromTop, int low, int high);
+
 }  // namespace city
