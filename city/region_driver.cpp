@@ -15,6 +15,7 @@
 
 #include <xsi_progress.h>
 
+#include "budget.h"
 #include "kit.h"
 #include "layout.h"
 #include "recipe.h"
@@ -517,6 +518,15 @@ CStatus RunTile(const Region& g, const TileId& id, bool force, bool showProgress
   if (!force && IsCurrent(g, job)) {
     result = JobResult::Current;
     return CStatus::OK;
+  }
+  // The same vertex budget as a whole town, per tile, before the scene changes.
+  std::vector<PlannedBuilding> planned;
+  for (const Building& b : job.buildings)
+    planned.push_back({g.recipe.zones[b.zone].name, double(b.floors), double(b.footprint.width),
+                       double(b.footprint.length), g.kits[b.zone].units});
+  if (const std::string problem = BudgetProblem(CheckBudget(planned)); !problem.empty()) {
+    error = "the tile is too big: " + problem + "; or use smaller tiles";
+    return CStatus::InvalidArgument;
   }
   for (const Building& b : job.buildings)
     if (ObjectExists(b.name)) {

@@ -44,15 +44,15 @@ std::string Shown(const std::string& word) {
 
 }  // namespace
 
-bool ParseBlocks(const std::string& spec, std::vector<Block>& blocks, std::string& error) {
+bool ParseBlocks(const std::string& text, std::vector<Block>& blocks, std::string& error) {
   static const char* kField[9] = {"x0", "y0", "z0", "x1", "y1", "z1", "r", "g", "b"};
   std::vector<Block> out;
   std::size_t entry = 0, start = 0;
-  while (start <= spec.size()) {
-    std::size_t end = spec.find(';', start);
-    if (end == std::string::npos) end = spec.size();
+  while (start <= text.size()) {
+    std::size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
     ++entry;
-    const std::vector<std::string> words = Words(spec.substr(start, end - start));
+    const std::vector<std::string> words = Words(text.substr(start, end - start));
     start = end + 1;
     if (words.empty()) continue;
     const std::string where = "entry " + std::to_string(entry) + ": ";
