@@ -11,6 +11,9 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include <xsi_names.h>
+#include <xsi_string.h>
+
 namespace city {
 namespace {
 
@@ -208,15 +211,10 @@ void ReadTop(Checker& c, const json& root, const std::string& file, Recipe& r, R
 }  // namespace
 
 std::string NameProblem(const std::string& name) {
-  if (name.empty()) return "is empty";
+  // Under 200 bytes, "<name>_<blob index>" stays within the object name limit.
   if (name.size() > 200) return "is longer than 200 characters";
-  if (name.front() == ' ' || name.back() == ' ' || name.front() == '\t' || name.back() == '\t')
-    return "begins or ends with white space";
-  for (unsigned char ch : name) {
-    if (ch == ',') return "holds a comma";
-    if (ch < 0x20 || ch == 0x7f) return "holds a control character";
-  }
-  return "";
+  // Buildings are named after their zone: the host's one object name rule.
+  return XSI::CString(XSI::ObjectNameProblem(XSI::CString::FromUtf8(name).Wide())).GetUtf8String();
 }
 
 std::string StyleProblem(const std::string& style) {

@@ -63,6 +63,12 @@ TEST(Recipe, WrongKeysAreNamedWithTheirZone) {
             p + "zone 2 ('red'): key 'name': another zone has the same name");
   EXPECT_EQ(Error(Replace(kGood, "\"name\": \"blue\"", "\"name\": \"a,b\"")),
             p + "zone 2 ('a,b'): key 'name': holds a comma");
+  // The host's one object name rule: a C1 control used to pass here and
+  // fail late, at the first building of the zone.
+  EXPECT_EQ(Error(Replace(kGood, "\"name\": \"blue\"", "\"name\": \"a\\u0085b\"")),
+            p + "zone 2 ('a\u0085b'): key 'name': holds the control character U+0085");
+  EXPECT_EQ(Error(Replace(kGood, "\"name\": \"blue\"", "\"name\": \"blue\\u00a0\"")),
+            p + "zone 2 ('blue\u00a0'): key 'name': begins or ends with white space (U+00A0)");
   EXPECT_EQ(Error(Replace(kGood, "\"floors\": [2, 6]", "\"floors\": [2, 6], \"floor\": 3")),
             p + "zone 1 ('red'): unknown key 'floor'");
   EXPECT_EQ(Error(Replace(kGood, "\"floors\": [2, 6]", "\"floors\": [0, 6]")),

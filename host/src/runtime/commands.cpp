@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <xsi_names.h>
+
 #include "command_args.h"
 #include "formats.h"
 #include "heightfield.h"
@@ -148,9 +150,16 @@ CStatus ObjImport(Runtime& rt, const CValueArray& args, CValue& out) {
   host::Mesh mesh;
   std::string error;
   std::vector<std::string> warnings;
+  // The object is named after the file: the one object name rule applies.
+  const CString objectName = FromUtf8(BaseName(path));
+  const std::wstring why = XSI::ObjectNameProblem(objectName.Wide());
+  if (!why.empty())
+    return cmd.Fail(L"the file " + Quote(FromUtf8(path)) + L" would give the object name " + Quote(objectName) +
+                        L", which " + CString(why),
+                    CStatus::InvalidArgument);
   if (!ReadObj(path, mesh, error, &warnings)) return cmd.Fail(FromUtf8(error));
   for (const std::string& w : warnings) rt.Warning(L"ObjImport: " + FromUtf8(w));
-  SceneObject& obj = rt.GetScene().Create(FromUtf8(BaseName(path)));
+  SceneObject& obj = rt.GetScene().Create(objectName);
   obj.geometry = Geometry(std::move(mesh));
   Select(rt, obj.id);
   out = CRef(siRefKind::Object, obj.id);
@@ -304,6 +313,11 @@ CStatus WriteObjectParameter(Runtime& rt, SceneObject& obj, const CString& param
     CString wanted = value.GetAsText();
     if (wanted.IsEmpty()) {
       rt.Error(L"cannot rename " + Quote(obj.name) + L": the new name is empty");
+      return CStatus::InvalidArgument;
+    }
+    const std::wstring why = XSI::ObjectNameProblem(wanted.Wide());
+    if (!why.empty()) {
+      rt.Error(L"cannot rename " + Quote(obj.name) + L": the new name " + Quote(wanted) + L" " + CString(why));
       return CStatus::InvalidArgument;
     }
     rt.GetScene().Rename(obj.id, wanted);
