@@ -241,14 +241,6 @@ bool FiniteNumber(const CValue& value, double& out) {
     case CValue::siBool:
       out = value.GetAsDouble();
       return true;
-    case CValue::siString: {
-      // Read as the SDK's own conversion reads it, once the text is known to
-      // spell a finite number.
-      double parsed = 0.0;
-      if (!ReadFiniteNumber(value, parsed)) return false;
-      out = value.GetAsDouble();
-      return std::isfinite(out);
-    }
     default:
       return ReadFiniteNumber(value, out);
   }
