@@ -7,6 +7,8 @@
 // empty reads as 0, false or "", and anything unparsable reads as 0.
 #pragma once
 
+#include "xsi_api.h"
+
 #include <climits>
 #include <string_view>
 #include <vector>
@@ -18,7 +20,7 @@ namespace XSI {
 
 class CValue;
 
-class CValueArray {
+class XSI_API CValueArray {
  public:
   explicit CValueArray(long size = 0);
   CValueArray(const CValueArray&);
@@ -40,7 +42,7 @@ class CValueArray {
   std::vector<CValue> items_;
 };
 
-class CValue {
+class XSI_API CValue {
  public:
   enum DataType { siEmpty = 0, siInt4, siFloat, siDouble, siBool, siString, siArray, siRef };
 
@@ -114,17 +116,17 @@ enum class NumberText {
 };
 
 // The whole text as a real. Underflow ("1e-400") gives +-0.
-NumberText ReadNumber(std::string_view utf8, double& out) noexcept;
-NumberText ReadNumber(const CString& text, double& out) noexcept;
+XSI_API NumberText ReadNumber(std::string_view utf8, double& out) noexcept;
+XSI_API NumberText ReadNumber(const CString& text, double& out) noexcept;
 
 // The whole text as a whole decimal number ("12", "-3", "+007"); a fraction or
 // an exponent is NotANumber, more than long long holds is OutOfRange.
-NumberText ReadWholeNumber(std::string_view utf8, long long& out) noexcept;
-NumberText ReadWholeNumber(const CString& text, long long& out) noexcept;
+XSI_API NumberText ReadWholeNumber(std::string_view utf8, long long& out) noexcept;
+XSI_API NumberText ReadWholeNumber(const CString& text, long long& out) noexcept;
 
 // What is wrong with `text`, for a result other than Ok, as the words that
 // follow the quoted text in an error: for "0x10", "is not a decimal number
 // (hexadecimal is not read)". Empty for Ok.
-CString NumberTextProblem(const CString& text, NumberText result);
+XSI_API CString NumberTextProblem(const CString& text, NumberText result);
 
 }  // namespace XSI
