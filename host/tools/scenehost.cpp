@@ -35,12 +35,12 @@
 #include <xsi_version.h>
 
 #include "cancel_signal.h"
-#include "elf_check.h"
 #include "message_text.h"
 #include "plugin_loader.h"
 #include "progress_display.h"
 #include "preview_settings.h"
 #include "runtime.h"
+#include "safe_file.h"
 #include "script_words.h"
 
 namespace {

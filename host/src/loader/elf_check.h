@@ -21,8 +21,4 @@ namespace host {
 
 std::string FindSharedObjectProblem(const std::string& path);
 
-// "a folder", "a FIFO", "a character device", ...: for refusing a file that
-// is not a regular one.
-const char* FileKindName(mode_t mode);
-
 }  // namespace host
