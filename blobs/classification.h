@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace findspots {
 
@@ -29,6 +30,12 @@ struct ClassBounds {
 };
 
 ClassBounds makeBounds(const ClassifySettings& settings);
+
+// Why no pixel can be foreground under these bounds, or empty when some
+// pixel can: a colour range that misses 0..1 (the scale of the components,
+// not 0..255), a luminance range that misses 0..1/3, a negative half-width
+// or a NaN setting. The run still runs; the caller warns with this text.
+std::string unreachableReason(const ClassifySettings& settings, const ClassBounds& bounds);
 
 // One third of 0.71516 g + 0.212671 r + 0.072169 b (single-precision weights,
 // double sums, the sum and the quotient rounded to float): white gives 1/3.

@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <new>
@@ -52,6 +53,61 @@ Image loadImage(const CString& file, const wchar_t* what) {
     return Image();
   }
   return image;
+}
+
+// Arguments the caller left out arrive as empty values. Without the
+// picture's folder and name there is nothing to read: that is an error
+// saying what the command takes. Later ones read as the host's defaults
+// (0, false), as they always have, with a warning naming them. False when
+// the run cannot go on.
+bool checkArgumentCount(const CValueArray& args) {
+  long given = 0;
+  CString missing;
+  bool nameMissing = false;
+  for (long i = 0; i < kArgumentCount; ++i) {
+    const bool empty = i >= args.GetCount() || args[i].GetType() == CValue::siEmpty;
+    if (!empty) {
+      given = i + 1;
+      continue;
+    }
+    if (i <= kArgImageName) nameMissing = true;
+    if (!missing.IsEmpty()) missing += L", ";
+    missing += kArgumentNames[i];
+  }
+  if (missing.IsEmpty()) return true;
+  const CString counts = CString(L"takes ") + fromNumber(kArgumentCount) + L" arguments, got " +
+                         fromNumber(given) + L": missing " + missing;
+  if (nameMissing) {
+    logError(counts + L" (scenehost help findSpots describes them)");
+    return false;
+  }
+  Application().LogMessage(L"findSpots: " + counts + L"; they read as 0 and false", XSI::siWarningMsg);
+  return true;
+}
+
+bool isRegularFile(const CString& path) {
+  struct stat st {};
+  return ::stat(path.GetUtf8String().c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isFolder(const CString& path) {
+  struct stat st {};
+  return !path.IsEmpty() && ::stat(path.GetUtf8String().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// IMAGESPATH is joined to the name as it is, so ".../images" and "map" give
+// ".../imagesmap.bmp". When that file is missing but the folder is there
+// and holds the picture, say so instead of letting the load fail plainly.
+bool missingSlashHint(const RunArguments& a, const CString& file) {
+  const std::wstring& folder = a.imagesPath.Wide();
+  if (folder.empty() || folder.back() == L'/' || folder.back() == L'\\') return false;
+  if (isRegularFile(file) || !isFolder(a.imagesPath)) return false;
+  const CString withSlash = a.imagesPath + L"/" + a.imageName + L".bmp";
+  if (!isRegularFile(withSlash)) return false;
+  logError(L"cannot load image '" + file + L"': no such file. IMAGESPATH '" + a.imagesPath +
+           L"' is a folder without its trailing '/', and the name is joined to it as it is; give '" +
+           a.imagesPath + L"/' to read '" + withSlash + L"'");
+  return true;
 }
 
 }  // namespace
@@ -126,6 +182,7 @@ struct LoadedInput {
 LoadedInput loadInput(const RunArguments& a) {
   LoadedInput in;
   const CString imageFile = a.imagesPath + a.imageName + L".bmp";
+  if (missingSlashHint(a, imageFile)) return in;
   in.image = loadImage(imageFile, L"image");
   if (!in.image.IsValid()) return in;
   if (!a.withElevation) {
@@ -155,6 +212,11 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
   PixelBuffer raster(pixels * 3);  // the run's only per-pixel memory
   Raster out{raster.get(), width, height};
   const ClassBounds bounds = makeBounds(a.classify);
+  const std::string unreachable = unreachableReason(a.classify, bounds);
+  if (!unreachable.empty())
+    Application().LogMessage(L"findSpots: no pixel can be picked, so no blob is found: " +
+                                 CString::FromUtf8(unreachable),
+                             XSI::siWarningMsg);
   std::wstring text;
   // Every blob's rectangle lies in rows already read, and all of them are the
   // same green, so drawing as the blobs come gives the finished raster.
@@ -199,8 +261,10 @@ RunArguments readArguments(const CValueArray& args) {
 
 CStatus executeFindSpots(const XSI::CRef& contextRef) {
   XSI::Context context(contextRef);
-  const RunArguments a = readArguments(context.GetAttribute(L"Arguments").GetAsArray());
+  const CValueArray args = context.GetAttribute(L"Arguments").GetAsArray();
   Application().LogMessage(L"findSpots_Execute called", XSI::siTraceMsg);
+  if (!checkArgumentCount(args)) return CStatus::InvalidArgument;
+  const RunArguments a = readArguments(args);
 
   const LoadedInput in = loadInput(a);
   if (!in.ok) return CStatus::Fail;

@@ -1,6 +1,9 @@
 #include "driver.h"
 
+#include <string>
 #include <vector>
+
+#include <xsi_progress.h>
 
 #include "ground_storey.h"
 #include "roof.h"
@@ -79,7 +82,7 @@ XSI::CString importTemplates(const XSI::CString& type) {
   }
   if (missing.IsEmpty() && misnamed.IsEmpty()) return XSI::CString();
   XSI::CString message = L"cannot build with style " + quoted(type) + L": the units library " +
-                         quoted(unitsLibraryPath);
+                         quoted(unitsLibraryFolder());
   if (!missing.IsEmpty()) message += L" has no readable " + missing;
   if (missing.IsEmpty()) message += L" does not hold it as expected";
   return message + misnamed;
@@ -96,16 +99,42 @@ KitVertexCounts kitVertexCounts() {
   return kit;
 }
 
+// A building of this many units or more takes long enough (a tenth of a
+// second on a quiet machine, seconds on a busy one) to show a bar: a step
+// per storey and one for the roof. Smaller ones stay quiet.
+constexpr double kProgressUnits = 2000;
+
+XSI::CString storeyText(int storey, int floors) {
+  return L"storey " + XSI::CString(std::to_wstring(storey + 1)) + L" of " +
+         XSI::CString(std::to_wstring(floors));
+}
+
+// True when the user asked this run to stop. Only a bar the host shows
+// answers: inside another command's loop (RaiseCity) that command checks
+// between its own steps.
+bool stopRequested(const XSI::ProgressBar& bar) { return bar.IsShown() && bar.IsCancelled(); }
+
 // Storeys, roof, centring and template deletion. Empty when all of it
-// succeeded; else the step that failed and why.
-XSI::CString build(const RunArguments& run) {
+// succeeded; else the step that failed and why. `cancelled` is set when the
+// user stopped the run between two storeys.
+XSI::CString build(const RunArguments& run, XSI::ProgressBar& bar, bool& cancelled) {
+  bar.SetStatusText(storeyText(0, run.floors));
   XSI::CString problem = buildGroundStorey(run.buildingName, run.unitsWidth, run.unitsLength,
                                            run.entranceFace, run.entrancePosition);
-  for (int i = 1; i < run.floors && problem.IsEmpty(); ++i)
+  for (int i = 1; i < run.floors && problem.IsEmpty(); ++i) {
+    bar.Increment();
+    if ((cancelled = stopRequested(bar))) return XSI::CString();
+    bar.SetStatusText(storeyText(i, run.floors));
     problem = buildUpperStorey(i, run.buildingName, run.unitsWidth, run.unitsLength);
-  if (problem.IsEmpty())
+  }
+  if (problem.IsEmpty()) {
+    bar.Increment();
+    if ((cancelled = stopRequested(bar))) return XSI::CString();
+    bar.SetStatusText(L"roof");
     problem = buildRoof(run.floors, run.buildingName, run.unitsWidth, run.unitsLength);
+  }
   if (!problem.IsEmpty()) return problem;
+  bar.Increment();
 
   problem = centreAtOrigin(run.buildingName);
   if (!problem.IsEmpty())
@@ -124,7 +153,16 @@ XSI::CStatus buildOrUndo(const RunArguments& run, const SavedSelection& selectio
   if (!problem.IsEmpty()) return failAndUndo(problem, XSI::CStatus::NotFound, selection);
   problem = vertexProblem(run, kitVertexCounts());
   if (!problem.IsEmpty()) return failAndUndo(problem, XSI::CStatus::InvalidArgument, selection);
-  problem = build(run);
+  XSI::ProgressBar bar;
+  if (unitCount(run.floors, run.unitsWidth, run.unitsLength) >= kProgressUnits)
+    bar.Start(run.floors + 1, L"RaiseTower " + run.buildingName);
+  bool cancelled = false;
+  problem = build(run, bar, cancelled);
+  if (cancelled) {
+    // The host tells the user; the scene goes back to how it was.
+    undoRun(selection);
+    return XSI::CStatus::Abort;
+  }
   if (!problem.IsEmpty()) return failAndUndo(problem, XSI::CStatus::Fail, selection);
   clearRunState();
   return XSI::CStatus::OK;
@@ -145,6 +183,10 @@ XSI::CStatus executeRaiseTower(XSI::CRef& context) {
   if (!problem.IsEmpty()) return failRun(problem, XSI::CStatus::InvalidArgument);
   problem = nameClashProblem(run);
   if (!problem.IsEmpty()) return failRun(problem, XSI::CStatus::InvalidArgument);
+  problem = unitsLibraryProblem(run.type);
+  if (!problem.IsEmpty()) return failRun(problem, XSI::CStatus::NotFound);
+  const XSI::CString warning = entranceWarning(run);
+  if (!warning.IsEmpty()) app.LogMessage(L"RaiseTower: " + warning, XSI::siWarningMsg);
 
   const SavedSelection selection;
   XSI::CStatus status;

@@ -1,10 +1,15 @@
 #include "run_checks.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
+#include "run_state.h"
 #include "unit_ops.h"
 #include "upper_storey.h"
 
@@ -183,7 +188,94 @@ class ClashList {
   XSI::CString text_;
 };
 
+bool isReadableFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
+}
+
+// The unit files of `type` the folder lacks (or cannot give), comma-separated.
+XSI::CString missingUnits(const std::string& folder, const XSI::CString& type, int& count) {
+  XSI::CString missing;
+  count = 0;
+  for (const XSI::CString& base : unitBaseNames(type)) {
+    if (isReadableFile(folder + base.GetUtf8String() + ".obj")) continue;
+    if (!missing.IsEmpty()) missing += L", ";
+    missing += base + L".obj";
+    ++count;
+  }
+  return missing;
+}
+
+// The styles whose eight unit files the folder holds, sorted: every
+// p1900_angle<style>.obj names a candidate.
+std::vector<std::string> completeStyles(const std::string& folder) {
+  std::vector<std::string> styles;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return styles;
+  const std::string prefix = "p1900_angle", suffix = ".obj";
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    const std::string style = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    int count = 0;
+    if (styleProblem(XSI::CString::FromUtf8(style)).IsEmpty() &&
+        missingUnits(folder, XSI::CString::FromUtf8(style), count).IsEmpty())
+      styles.push_back(style);
+  }
+  ::closedir(dir);
+  std::sort(styles.begin(), styles.end());
+  return styles;
+}
+
 }  // namespace
+
+XSI::CString unitsLibraryFolder() {
+  std::wstring path = unitsLibraryPath.Wide();
+  std::replace(path.begin(), path.end(), L'\\', L'/');
+  if (path.empty() || path.back() != L'/') path += L'/';
+  return XSI::CString(path);
+}
+
+XSI::CString unitsLibraryProblem(const XSI::CString& type) {
+  const XSI::CString shownFolder = unitsLibraryFolder();
+  const std::string folder = shownFolder.GetUtf8String();
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return L"cannot build with style " + quoted(type) + L": the units library " +
+           quoted(shownFolder) + L" is not a folder (it lives in the host folder, scenehost --home)";
+  int count = 0;
+  const XSI::CString missing = missingUnits(folder, type, count);
+  if (missing.IsEmpty()) return XSI::CString();
+  XSI::CString message = L"cannot build with style " + quoted(type) + L": the units library " +
+                         quoted(shownFolder);
+  if (count == static_cast<int>(unitBaseNames(type).size()))
+    message += L" has no unit of that style";
+  else
+    message += L" lacks " + missing;
+  const std::vector<std::string> styles = completeStyles(folder);
+  if (styles.empty()) return message + L"; it holds no complete style";
+  XSI::CString list;
+  for (const std::string& style : styles) {
+    if (!list.IsEmpty()) list += L", ";
+    list += quoted(XSI::CString::FromUtf8(style));
+  }
+  return message + L"; the styles it holds: " + list;
+}
+
+XSI::CString entranceWarning(const RunArguments& run) {
+  const std::wstring& face = run.entranceFace.Wide();
+  if (face.empty()) return XSI::CString();
+  if (face != L"A" && face != L"B" && face != L"C" && face != L"D")
+    return L"building " + quoted(run.buildingName) + L" gets no entrance: entrance face " +
+           quoted(run.entranceFace) + L" is not one of A, B, C, D (upper case)";
+  if (run.entrancePosition < 0 || run.entrancePosition > 3)
+    return L"building " + quoted(run.buildingName) + L" gets no entrance: entrance position " +
+           XSI::CString(std::to_wstring(run.entrancePosition)) +
+           L" is not one of 0 (last), 1 (middle), 2 (first), 3 (random)";
+  return XSI::CString();
+}
 
 XSI::CString readArguments(const XSI::CValueArray& args, RunArguments& run) {
   run = RunArguments();

@@ -59,6 +59,21 @@ double vertexEstimate(const RunArguments& run, const KitVertexCounts& kit);
 // the estimate and the limit.
 XSI::CString vertexProblem(const RunArguments& run, const KitVertexCounts& kit);
 
+// The units library as the file system names it: unitsLibraryPath with the
+// host's separators ('/'), ending in '/'.
+XSI::CString unitsLibraryFolder();
+
+// Empty when the units library holds all eight unit files of `type` as
+// readable regular files; else one message naming the library folder, what
+// is missing and the styles the library does hold. Checked before the first
+// import, so a wrong style costs one error line and no scene change.
+XSI::CString unitsLibraryProblem(const XSI::CString& type);
+
+// Empty when the arguments place an entrance; else a warning naming the
+// entrance face (or position) that places none. A run without an entrance is
+// allowed, so this is a warning only; an omitted face is taken as meant.
+XSI::CString entranceWarning(const RunArguments& run);
+
 // True when `name` is <buildingName>"floor"<i> for an upper storey
 // 1 <= i < floors, with i written as the host writes ints.
 bool isUpperStoreyName(const XSI::CString& name, const RunArguments& run);

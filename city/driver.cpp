@@ -1,13 +1,17 @@
 #include "driver.h"
 
 #include <algorithm>
+#include <charconv>
+#include <nlohmann/json.hpp>
 #include <cmath>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <xsi_progress.h>
 
+#include "budget.h"
 #include "kit.h"
 #include "layout.h"
 #include "recipe.h"
@@ -107,6 +111,7 @@ bool LoadClip(const std::string& path, const wchar_t* what, Undo& undo, XSI::Ima
 struct Survey {
   std::vector<Plan> plans;
   std::vector<long> found, skipped;  // per zone
+  double cell = 0;                    // the largest cell of the zones' kits
 };
 
 // findSpots for one zone; the lots it reports, or false (logged by findSpots).
@@ -120,7 +125,8 @@ bool FindLots(const Recipe& r, const Zone& zone, std::vector<Lot>& lots, CString
   for (int i = 0; i < 3; ++i) a.Add(CValue(ChannelHalfWidth(zone.range[i])));
   a.Add(CValue(0.0f));
   a.Add(CValue(0.0f));
-  a.Add(CValue(r.elevation));
+  // A DEM in metres is sampled through the host after the survey.
+  a.Add(CValue(r.elevation && !r.elevationMetres));
   CValue out;
   if (!Application().ExecuteCommand(L"findSpots", a, out).Succeeded()) {
     error = L"zone '" + Wide(zone.name) + L"': findSpots failed";
@@ -141,7 +147,6 @@ bool PlanZone(const Recipe& r, std::size_t zi, const KitSize& kit, const XSI::Im
   if (!FindLots(r, zone, lots, error)) return false;
   const MapFrame frame{map.GetResX(), map.GetResY(), r.scale};
   LotFinder finder(map, RangeOf(zone));
-  Random random = ZoneRandom(r.seed, zi);
   long skipped = 0;
   for (const Lot& lot : lots) {
     PixelBox box;
@@ -159,8 +164,8 @@ bool PlanZone(const Recipe& r, std::size_t zi, const KitSize& kit, const XSI::Im
     }
     p.zone = &zone;
     p.lot = lot;
-    p.floors = static_cast<int>(random.Between(zone.floorsMin, zone.floorsMax));
-    const double ground = r.elevation ? lot.elevation * r.height / 255.0 : 0.0;
+    p.floors = LotFloors(r.seed, zi, lot.centreX, frame.height - 1 - lot.centreY, zone.floorsMin, zone.floorsMax);
+    const double ground = r.elevation && !r.elevationMetres ? lot.elevation * r.height / 255.0 : 0.0;
     p.x = SceneX(frame, lot.centreX);
     p.z = SceneZ(frame, frame.height - 1 - lot.centreY);
     p.y = ground + BuildingHeight(kit, p.floors) / 2.0;
@@ -168,6 +173,51 @@ bool PlanZone(const Recipe& r, std::size_t zi, const KitSize& kit, const XSI::Im
   }
   s.found.push_back(static_cast<long>(lots.size()));
   s.skipped.push_back(skipped);
+  s.cell = std::max(s.cell, kit.cell);
+  return true;
+}
+
+// A DEM in metres is read through the host's raster commands, never decoded
+// as a picture.
+bool CheckDemSize(const Recipe& r, const XSI::Image& map, CString& error) {
+  CValue out;
+  const CStatus st = Run(L"GetRasterInfo", {Wide(r.ElevationPath())}, out);
+  const nlohmann::json info = nlohmann::json::parse(Utf8(out.GetAsText()), nullptr, false);
+  const bool same = st.Succeeded() && info.is_object() && info.value("width", -1L) == map.GetResX() &&
+                    info.value("height", -1L) == map.GetResY();
+  if (!same) {
+    error = L"elevation map '" + Wide(r.ElevationPath()) + L"' cannot be read or is not the size of map '" +
+            Wide(r.MapPath()) + L"'";
+    return false;
+  }
+  return true;
+}
+
+// Each building's ground from band 1 of the DEM at its lot's centre.
+bool GroundFromDem(const Recipe& r, const XSI::Image& map, Survey& s, CString& error) {
+  if (s.plans.empty()) return true;
+  std::string points;
+  for (const Plan& p : s.plans)
+    points += (points.empty() ? "" : ";") + std::to_string(p.lot.centreX) + " " +
+              std::to_string(map.GetResY() - 1 - p.lot.centreY);
+  CValue out;
+  if (!Run(L"SampleRaster", {Wide(r.ElevationPath()), Wide(points)}, out).Succeeded()) {
+    error = L"cannot read the heights of the lots from '" + Wide(r.ElevationPath()) + L"'";
+    return false;
+  }
+  const std::string text = Utf8(out.GetAsText());
+  std::size_t at = 0;
+  for (Plan& p : s.plans) {
+    const std::size_t end = std::min(text.find(';', at), text.size());
+    double ground = 0;
+    const auto res = std::from_chars(text.data() + at, text.data() + end, ground);
+    if (at > text.size() || res.ec != std::errc() || !std::isfinite(ground)) {
+      error = L"SampleRaster gave no height for lot '" + p.name + L"'";
+      return false;
+    }
+    p.y += ground;
+    at = end + 1;
+  }
   return true;
 }
 
@@ -189,7 +239,8 @@ bool Prepare(const Recipe& r, Undo& undo, XSI::Image& map, Survey& s, CString& e
     return false;
   }
   if (!LoadClip(r.MapPath(), L"map", undo, map, error)) return false;
-  if (r.elevation) {
+  if (r.elevation && r.elevationMetres && !CheckDemSize(r, map, error)) return false;
+  if (r.elevation && !r.elevationMetres) {
     XSI::Image elevation;
     if (!LoadClip(r.ElevationPath(), L"elevation map", undo, elevation, error)) return false;
     if (elevation.GetResX() != map.GetResX() || elevation.GetResY() != map.GetResY()) {
@@ -200,15 +251,28 @@ bool Prepare(const Recipe& r, Undo& undo, XSI::Image& map, Survey& s, CString& e
   std::set<CString> names;
   for (std::size_t zi = 0; zi < r.zones.size(); ++zi)
     if (!PlanZone(r, zi, kits[zi], map, s, names, error)) return false;
-  return true;
+  // The whole city's size, before the first building is raised.
+  std::vector<PlannedBuilding> planned;
+  for (const Plan& p : s.plans)
+    planned.push_back({p.zone->name, double(p.floors), double(p.footprint.width), double(p.footprint.length),
+                       kits[static_cast<std::size_t>(p.zone - r.zones.data())].units});
+  error = Wide(BudgetProblem(CheckBudget(planned)));
+  if (!error.IsEmpty()) error = L"recipe '" + Wide(r.file) + L"' is too big: " + error;
+  if (!error.IsEmpty()) return false;
+  return !(r.elevation && r.elevationMetres) || GroundFromDem(r, map, s, error);
 }
 
 CStatus MakeTerrain(const Recipe& r, const XSI::Image& map, Undo& undo, CString& error) {
   const long longer = std::max(map.GetResX(), map.GetResY());
   const long step = std::max(1L, (longer + kTerrainSamples - 1) / kTerrainSamples);
   CValue out;
-  const CStatus st = Run(L"CreateHeightField", {Wide(r.ElevationPath()), kTerrainName, map.GetResX() * r.scale,
-                                                map.GetResY() * r.scale, r.height, CValue(step)}, out);
+  const CStatus st =
+      r.elevationMetres
+          ? Run(L"CreateHeightField", {Wide(r.ElevationPath()), kTerrainName, map.GetResX() * r.scale,
+                                       map.GetResY() * r.scale, 1.0, CValue(step), CValue(0L), CValue(0L),
+                                       CValue(map.GetResX()), CValue(map.GetResY()), CValue(L"metres")}, out)
+          : Run(L"CreateHeightField", {Wide(r.ElevationPath()), kTerrainName, map.GetResX() * r.scale,
+                                       map.GetResY() * r.scale, r.height, CValue(step)}, out);
   if (!st.Succeeded()) {
     error = L"making the terrain failed: CreateHeightField returned status " + Number(st.GetCode());
     return st;
@@ -241,6 +305,27 @@ void LogZones(const Recipe& r, const Survey& s) {
     LogInfo(L"zone '" + Wide(r.zones[zi].name) + L"': " + Number(s.found[zi]) + L" lot(s), " +
             Number(s.found[zi] - s.skipped[zi]) + L" raised, " + Number(s.skipped[zi]) +
             L" skipped (too small for a 1 x 1 footprint)");
+}
+
+// A run that raises nothing still succeeds (and makes the terrain), but
+// says why before the long part starts.
+void WarnIfNothingRaised(const Recipe& r, const Survey& s) {
+  if (!s.plans.empty()) return;
+  long found = 0;
+  for (long n : s.found) found += n;
+  CString why;
+  if (found == 0) {
+    why = L"findSpots found no lot of any zone's colour in map '" + Wide(r.MapPath()) + L"'";
+  } else {
+    std::wostringstream scale, across, cell;
+    scale << r.scale;
+    across << std::ceil(2 * s.cell / r.scale);
+    cell << s.cell;
+    why = L"none of the " + Number(found) + L" lot(s) is big enough for a 1 x 1 footprint at scale " +
+          CString(scale.str()) + L": a building needs a lot about " + CString(across.str()) +
+          L" pixels across (two cells of " + CString(cell.str()) + L" units); raise the scale";
+  }
+  Application().LogMessage(L"RaiseCity: no building will be raised: " + why, XSI::siWarningMsg);
 }
 
 CStatus Build(const Recipe& r, const XSI::Image& map, const Survey& s, Undo& undo, CString& error) {
@@ -283,6 +368,7 @@ CStatus executeRaiseCity(CRef& contextRef) {
     LogError(error + undo.Rollback());
     return CStatus::InvalidArgument;
   }
+  WarnIfNothingRaised(recipe, survey);
   const CStatus built = Build(recipe, map, survey, undo, error);
   if (!built.Succeeded()) {
     LogError(error + L"; the city was removed" + undo.Rollback());

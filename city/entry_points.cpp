@@ -2,6 +2,7 @@
 #include <xsi_plugin.h>
 
 #include "driver.h"
+#include "region_driver.h"
 
 XSIPLUGINCALLBACK XSI::CStatus XSILoadPlugin(XSI::PluginRegistrar& registrar) {
   return XSI::GuardCallback(L"CityPlanner: XSILoadPlugin", [&] { return city::registerPlugin(registrar); });
@@ -17,4 +18,12 @@ XSIPLUGINCALLBACK XSI::CStatus RaiseCity_Init(XSI::CRef& context) {
 
 XSIPLUGINCALLBACK XSI::CStatus RaiseCity_Execute(XSI::CRef& context) {
   return XSI::GuardCallback(L"CityPlanner: RaiseCity_Execute", [&] { return city::executeRaiseCity(context); });
+}
+
+XSIPLUGINCALLBACK XSI::CStatus RaiseRegion_Init(XSI::CRef& context) {
+  return XSI::GuardCallback(L"CityPlanner: RaiseRegion_Init", [&] { return city::defineRegionCommand(context); });
+}
+
+XSIPLUGINCALLBACK XSI::CStatus RaiseRegion_Execute(XSI::CRef& context) {
+  return XSI::GuardCallback(L"CityPlanner: RaiseRegion_Execute", [&] { return city::executeRaiseRegion(context); });
 }

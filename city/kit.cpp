@@ -25,6 +25,7 @@ struct Extent {
   double hi[3] = {-std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
                   -std::numeric_limits<double>::max()};
   bool any = false;
+  double vertices = 0;
   double Size(int axis) const { return hi[axis] - lo[axis]; }
 };
 
@@ -64,6 +65,7 @@ bool MeasureObj(const std::string& path, Extent& e, std::string& error) {
       e.hi[i] = std::max(e.hi[i], v[i]);
     }
     e.any = true;
+    e.vertices += 1;
   }
   if (!e.any) error = "cannot measure '" + path + "': it holds no vertices";
   return e.any;
@@ -89,6 +91,15 @@ bool MeasureKit(const std::string& unitsFolder, const std::string& style, KitSiz
   if (!MeasureObj(unitsFolder + "p1900_angle" + style + ".obj", corner, error) ||
       !MeasureObj(unitsFolder + "p1900_angleroof" + style + ".obj", roof, error))
     return false;
+  // The vertex counts of the units RaiseTower places, for the size budget.
+  Extent floor, ground, door, roofWall;
+  if (!MeasureObj(unitsFolder + "p1900_floor" + style + ".obj", floor, error) ||
+      !MeasureObj(unitsFolder + "p1900_ground" + style + ".obj", ground, error) ||
+      !MeasureObj(unitsFolder + "p1900_ground" + style + "door.obj", door, error) ||
+      !MeasureObj(unitsFolder + "p1900_roof" + style + ".obj", roofWall, error))
+    return false;
+  kit.units = UnitVertexCounts{corner.vertices, roof.vertices, floor.vertices,
+                               ground.vertices, door.vertices, roofWall.vertices};
   kit.cell = std::max(corner.Size(0), corner.Size(2));
   kit.storey = corner.Size(1);
   kit.roof = roof.Size(1);

@@ -12,7 +12,8 @@ namespace city {
 // Checks that all eight unit files of `style` are regular files in
 // `unitsFolder` (ending in '/') and measures the corner unit (cell: its larger
 // horizontal extent; storey: its height) and the roof corner (roof: its
-// height). False with `error` naming the style and the files otherwise.
+// height), and counts the vertices of the units RaiseTower places (for the
+// size budget). False with `error` naming the style and the files otherwise.
 bool MeasureKit(const std::string& unitsFolder, const std::string& style, KitSize& kit, std::string& error);
 
 }  // namespace city

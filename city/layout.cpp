@@ -93,4 +93,15 @@ Random ZoneRandom(std::uint64_t seed, std::size_t zoneIndex) {
   return Random(mix.Next());
 }
 
+int LotFloors(std::uint64_t seed, std::size_t zoneIndex, long column, long rowFromTop, int low, int high) {
+  // Each input goes through a splitmix64 step of its own, so neighbouring
+  // centres give unrelated draws.
+  Random mix = ZoneRandom(seed, zoneIndex);
+  std::uint64_t h = mix.Next();
+  h = Random(h ^ static_cast<std::uint64_t>(column)).Next();
+  h = Random(h ^ (static_cast<std::uint64_t>(rowFromTop) << 1)).Next();
+  Random draw(h);
+  return static_cast<int>(draw.Between(low, high));
+}
+
 }  // namespace city

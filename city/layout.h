@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "budget.h"
+
 namespace city {
 
 // One findSpots entry: index, centre (from the bottom-left), extent, elevation.
@@ -41,11 +43,12 @@ struct PixelBox {
 
 // The building kit as the units library measures it: the cell one unit
 // fills (and the grid step RaiseTower lays units on), a storey's height and
-// the roof's.
+// the roof's; and the vertex counts of its units, for the size budget.
 struct KitSize {
   double cell = 13.5;
   double storey = 14;
   double roof = 1.5;
+  UnitVertexCounts units;
 };
 
 // Footprint in units: length along X, width along Z (RaiseTower's
@@ -79,5 +82,11 @@ class Random {
 // The generator of zone `zoneIndex` (0-based) under the recipe's seed, so a
 // zone's floors do not depend on the zones before it.
 Random ZoneRandom(std::uint64_t seed, std::size_t zoneIndex);
+
+// The floors of a zone's lot centred on pixel (column, rowFromTop) of the
+// whole map, in [low, high]: drawn from a generator seeded by a hash of the
+// seed, the zone and the centre, so a lot's floors depend on nothing else:
+// not on the lots found before it, nor on how a region is cut into tiles.
+int LotFloors(std::uint64_t seed, std::size_t zoneIndex, long column, long rowFromTop, int low, int high);
 
 }  // namespace city

@@ -132,9 +132,52 @@ Zone ReadZone(Checker& c, const json& z, std::size_t index, std::set<std::string
   return zone;
 }
 
-void ReadTop(Checker& c, const json& root, const std::string& file, Recipe& r) {
+void ReadOrigin(Checker& c, const json& root, Recipe& r) {
+  const json& o = root["origin"];
+  if (!o.is_object()) c.Fail("origin", "must be an object {\"lon\", \"lat\", \"height\"}, got " + Checker::Describe(o));
+  for (auto it = o.begin(); it != o.end(); ++it)
+    if (it.key() != "lon" && it.key() != "lat" && it.key() != "height")
+      c.Fail("origin", "unknown key '" + it.key() + "'");
+  const auto number = [&](const char* key, double low, double high, bool needed) {
+    if (!o.contains(key)) {
+      if (needed) c.Fail("origin", std::string("key '") + key + "' is missing");
+      return 0.0;
+    }
+    const json& v = o[key];
+    if (!v.is_number() || !std::isfinite(v.get<double>()) || v.get<double>() < low || v.get<double>() > high)
+      c.Fail("origin", std::string("'") + key + "' must be a number in " + Checker::Short(low) + ".." +
+                           Checker::Short(high) + ", got " + Checker::Describe(v));
+    return v.get<double>();
+  };
+  r.origin.lon = number("lon", -180, 180, true);
+  r.origin.lat = number("lat", -90, 90, true);
+  r.origin.height = number("height", -12000, 100000, false);
+  r.hasOrigin = true;
+}
+
+void ReadRegionKeys(Checker& c, const json& root, const std::string& file, Recipe& r) {
+  if (root.contains("tile")) r.tile = static_cast<long>(c.Integer(root["tile"], "tile", 16, kMaxTile));
+  r.halo = static_cast<long>(c.Integer(c.Need(root, "halo"), "halo", 0, kMaxHalo));
+  std::string out = c.Text(root, "out");
+  if (out[0] != '/') out = FolderOf(file) + out;
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  r.out = out;
+  if (root.contains("origin")) ReadOrigin(c, root, r);
+  if (root.contains("compress")) {
+    const json& v = root["compress"];
+    if (!v.is_boolean()) c.Fail("compress", "must be true or false, got " + Checker::Describe(v));
+    r.compress = v.get<bool>();
+  }
+}
+
+void ReadTop(Checker& c, const json& root, const std::string& file, Recipe& r, RecipeKind kind) {
   if (!root.is_object()) c.FailHere("must hold a JSON object, got " + Checker::TypeOf(root));
-  c.OnlyKeys(root, {"images", "map", "elevation", "scale", "height", "seed", "zones"});
+  if (kind == RecipeKind::Region)
+    c.OnlyKeys(root, {"images", "map", "elevation", "elevation_units", "scale", "height", "seed", "zones", "tile",
+                      "halo", "out", "origin", "compress"});
+  else
+    c.OnlyKeys(root, {"images", "map", "elevation", "elevation_units", "scale", "height", "seed", "zones",
+                      "origin"});
   std::string images = c.Text(root, "images");
   if (images[0] != '/') images = FolderOf(file) + images;
   if (images.back() != '/') images += '/';
@@ -143,6 +186,14 @@ void ReadTop(Checker& c, const json& root, const std::string& file, Recipe& r) {
   const json& elevation = c.Need(root, "elevation");
   if (!elevation.is_boolean()) c.Fail("elevation", "must be true or false, got " + Checker::Describe(elevation));
   r.elevation = elevation.get<bool>();
+  if (root.contains("elevation_units")) {
+    const json& u = root["elevation_units"];
+    if (!u.is_string() || (u != "levels" && u != "metres"))
+      c.Fail("elevation_units", "must be \"levels\" or \"metres\", got " + Checker::Describe(u));
+    r.elevationMetres = u == "metres";
+  }
+  if (kind == RecipeKind::Town && root.contains("origin")) ReadOrigin(c, root, r);
+  if (kind == RecipeKind::Region) ReadRegionKeys(c, root, file, r);
   r.scale = c.Number(root, "scale", 0, false);
   r.height = c.Number(root, "height", 0, true);
   r.seed = static_cast<std::uint64_t>(
@@ -179,13 +230,33 @@ std::string StyleProblem(const std::string& style) {
   return "";
 }
 
-bool ParseRecipe(const std::string& text, const std::string& file, Recipe& recipe, std::string& error) {
+bool HasImageExtension(const std::string& name) {
+  static const char* const kExtensions[] = {".bmp", ".png", ".jpg", ".jpeg", ".tga", ".tif", ".tiff"};
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
+  std::string ext = name.substr(dot);
+  for (char& ch : ext) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+  for (const char* e : kExtensions)
+    if (ext == e) return true;
+  return false;
+}
+
+std::string Recipe::MapPath() const { return imagesPath + map + (HasImageExtension(map) ? "" : ".bmp"); }
+
+std::string Recipe::ElevationPath() const {
+  if (!HasImageExtension(map)) return imagesPath + map + "_elevation.bmp";
+  const std::size_t dot = map.find_last_of('.');
+  return imagesPath + map.substr(0, dot) + "_elevation" + map.substr(dot);
+}
+
+bool ParseRecipe(const std::string& text, const std::string& file, Recipe& recipe, std::string& error,
+                 RecipeKind kind) {
   Checker c(file);
   try {
     const json root = json::parse(text);
     Recipe r;
     r.file = file;
-    ReadTop(c, root, file, r);
+    ReadTop(c, root, file, r, kind);
     recipe = std::move(r);
     return true;
   } catch (const RecipeError& e) {
@@ -196,7 +267,7 @@ bool ParseRecipe(const std::string& text, const std::string& file, Recipe& recip
   return false;
 }
 
-bool ReadRecipe(const std::string& file, Recipe& recipe, std::string& error) {
+bool ReadRecipe(const std::string& file, Recipe& recipe, std::string& error, RecipeKind kind, std::string* copy) {
   const std::string prefix = "cannot read recipe '" + file + "': ";
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
@@ -226,7 +297,8 @@ bool ReadRecipe(const std::string& file, Recipe& recipe, std::string& error) {
     }
   }
   ::close(fd);
-  return ok && ParseRecipe(text, file, recipe, error);
+  if (ok && copy) *copy = text;
+  return ok && ParseRecipe(text, file, recipe, error, kind);
 }
 
 }  // namespace city

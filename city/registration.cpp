@@ -1,4 +1,5 @@
 #include "driver.h"
+#include "region_driver.h"
 
 namespace city {
 
@@ -12,6 +13,7 @@ XSI::CStatus registerPlugin(XSI::PluginRegistrar& registrar) {
   registrar.PutURL(L"https://example.org/scenehost");
   registrar.PutVersion(1, 0);
   registrar.RegisterCommand(kCommandName, kCommandName);
+  registrar.RegisterCommand(kRegionCommandName, kRegionCommandName);
   return XSI::CStatus::OK;
 }
 

@@ -7,7 +7,7 @@
 #   <prefix>/include/xsi/*.h
 #   <prefix>/share/scenehost/home/...
 #   <prefix>/<libdir>/cmake/scenehost/               find_package(scenehost)
-#   <prefix>/lib/python3.X/dist-packages/scenehost.*.so  import scenehost
+#   <prefix>/lib/python3.X/dist-packages/scenehost/      import scenehost
 #
 # A third-party plug-in project then does
 #   find_package(scenehost REQUIRED)
@@ -52,9 +52,12 @@ install(FILES
   "${PROJECT_SOURCE_DIR}/cmake/XsiPlugin.cmake"
   DESTINATION "${XSI_INSTALL_CMAKEDIR}")
 
-# The Python module and its stubs, where the system's python3 finds them
-# (XSI_PYTHON_INSTALL_DIR, python/CMakeLists.txt).
+# The Python package (the compiled module, its Python files and stubs), where
+# the system's python3 finds it (XSI_PYTHON_INSTALL_DIR, python/CMakeLists.txt).
 if(TARGET scenehost_py)
-  install(TARGETS scenehost_py LIBRARY DESTINATION "${XSI_PYTHON_INSTALL_DIR}")
-  install(FILES "${PROJECT_SOURCE_DIR}/python/scenehost.pyi" DESTINATION "${XSI_PYTHON_INSTALL_DIR}")
+  install(TARGETS scenehost_py LIBRARY DESTINATION "${XSI_PYTHON_INSTALL_DIR}/scenehost")
+  foreach(f ${XSI_PYTHON_SOURCES})
+    install(FILES "${PROJECT_SOURCE_DIR}/python/scenehost/${f}" DESTINATION "${XSI_PYTHON_INSTALL_DIR}/scenehost")
+  endforeach()
+  install(FILES "${PROJECT_BINARY_DIR}/python/install/_paths.py" DESTINATION "${XSI_PYTHON_INSTALL_DIR}/scenehost")
 endif()

@@ -1,4 +1,5 @@
-// The Python module "scenehost": Host, its scene, meshes as NumPy views,
+// The compiled part of the Python package "scenehost" (scenehost._scenehost,
+// re-exported by scenehost/__init__.py): Host, its scene, meshes as NumPy views,
 // image clips, the log and the journal. See docs/python.md.
 #include <pybind11/eval.h>
 #include <pybind11/numpy.h>
@@ -455,7 +456,7 @@ for _t in (CommandError, UnknownCommandError, LogLine, JournalEntry, Command):
 
 }  // namespace scenehost_py
 
-PYBIND11_MODULE(scenehost, m) {
+PYBIND11_MODULE(_scenehost, m) {
   using namespace scenehost_py;
   m.doc() = kModuleDoc;
 

@@ -48,9 +48,21 @@ done < <(find "$build/bench" -type f -name 'bench_*' -perm -u+x ! -name '*.*' | 
 
 run six_findspots bash "$root/bench/bench_memory/six_findspots.sh" "$build/bin/scenehost"
 
+# The viewer: first full frame of a tileset in headless Chromium (skips,
+# status 77, where Chromium cannot start).
+if [ -f "$build/bin/viewer/viewer.js" ] && command -v node >/dev/null 2>&1; then
+  run bench_view node "$root/bench/bench_view/bench_view.mjs" --scenehost "$build/bin/scenehost"
+fi
+
 python_bench="$build/bench/bench_python/bench_python.py"
 if [ -f "$python_bench" ] && [ -d "$build/python" ]; then
   run bench_python env PYTHONPATH="$build/python" python3 "$python_bench"
+fi
+
+# Regions through Dask (needs python3-distributed and python3-gdal, from setup.sh).
+if [ -d "$build/python/scenehost" ]; then
+  run bench_region_cluster env PYTHONPATH="$build/python" /usr/bin/python3 \
+    "$root/bench/bench_region_cluster/bench_region_cluster.py" --scenehost "$build/bin/scenehost"
 fi
 
 if [ ${#failed[@]} -gt 0 ]; then

@@ -18,7 +18,8 @@ pictures=(
 
 if [ ! -x "$host" ]; then
   bash "$root/scripts/setup.sh"
-  bash "$root/scripts/build.sh" -DXSI_BUILD_TESTS=OFF -DXSI_BUILD_BENCH=OFF
+  # Only what the pictures need; build/ keeps its cached options (tests on).
+  BUILD_TARGETS="scenehost RaiseTower findSpots RaiseCity" bash "$root/scripts/build.sh"
 fi
 mkdir -p "$out"
 # findSpots leaves blobs.bmp in the current folder; keep it out of the tree.

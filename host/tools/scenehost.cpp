@@ -3,6 +3,8 @@
 //
 //   scenehost [options] COMMAND [ARG...]
 //   scenehost [options] --script FILE
+//   scenehost help COMMAND          (also COMMAND --help)
+//   scenehost view PATH [--port N] [--listen ADDR]   (view_server.h)
 //
 // Exit status: 0 every command succeeded, 1 a command failed, 2 usage error
 // (unknown command or option, unreadable or malformed script), 130 the run
@@ -35,6 +37,7 @@
 #include <xsi_version.h>
 
 #include "cancel_signal.h"
+#include "command_help.h"
 #include "message_text.h"
 #include "plugin_loader.h"
 #include "progress_display.h"
@@ -42,6 +45,7 @@
 #include "runtime.h"
 #include "safe_file.h"
 #include "script_words.h"
+#include "view_server.h"
 
 namespace {
 
@@ -199,6 +203,13 @@ class Host {
     return rt_.FindCommand(XSI::CString::FromUtf8(name)) != nullptr;
   }
 
+  // The registered command nearest to a mistyped name, or empty.
+  std::string Nearest(const std::string& word) const {
+    std::vector<std::string> names;
+    for (const host::CommandDef* def : rt_.Commands()) names.push_back(def->name.GetUtf8String());
+    return scenehost::NearestName(word, names);
+  }
+
   // Runs one command; prints its value. Returns kOk, kFailed or kCancelled.
   Exit Run(const std::string& name, const XSI::CValueArray& args) {
     if (rt_.GetProgress().CancelRequested()) return Cancelled("stopped before " + name);
@@ -207,7 +218,9 @@ class Host {
     const XSI::CStatus st = rt_.Execute(XSI::CString::FromUtf8(name), args, out);
     // A bar the command left running would stay on screen for good.
     rt_.GetProgress().Stop();
-    if (st == XSI::CStatus::Abort) return Cancelled(name + " stopped; the scene is as it was before it");
+    if (st == XSI::CStatus::Abort)
+      return Cancelled(name + " stopped; " +
+                       (name == "SaveScene" ? "nothing was written" : "the scene is as it was before it"));
     if (rt_.GetProgress().CancelRequested()) {
       if (auto text = FormatValue(out); text && st.Succeeded()) std::cout << *text << '\n' << std::flush;
       return Cancelled("stopped after " + name + (st.Succeeded() ? "" : ", which failed"));
@@ -251,8 +264,10 @@ std::string QuotedPath(const std::string& path) {
   return "'" + scenehost::ShownText(path, scenehost::kShownLineBytes) + "'";
 }
 
-std::string UnknownCommand(const std::string& name) {
-  return "unknown command " + Quoted(name) + " (scenehost --help lists the commands)";
+std::string UnknownCommand(const Host& host, const std::string& name) {
+  const std::string nearest = host.Nearest(name);
+  const std::string hint = nearest.empty() ? "" : "did you mean " + nearest + "? ";
+  return "unknown command " + Quoted(name) + " (" + hint + "scenehost --help lists the commands)";
 }
 
 // "run.txt:3", for errors and for the log lines of the command on that line.
@@ -329,7 +344,7 @@ Exit RunScript(Host& host, LogOutput& log, const std::string& path) {
   scenehost::ScriptReader check(text);
   while (check.Next(line)) {
     if (host.Knows(line.words[0])) continue;
-    PrintUsageError(ScriptLocation(path, line.number) + ": " + UnknownCommand(line.words[0]));
+    PrintUsageError(ScriptLocation(path, line.number) + ": " + UnknownCommand(host, line.words[0]));
     return kUsage;
   }
   if (!check.Ok()) {
@@ -358,6 +373,22 @@ void PrintCommands(host::Runtime& rt) {
     if (!def->description.IsEmpty()) about += ": " + def->description.GetUtf8String();
     std::cout << about << '\n';
   }
+  std::cout << "\nscenehost help COMMAND describes one command, with an example.\n";
+}
+
+// `scenehost help CMD` and `scenehost CMD --help`: one command's arguments
+// and an example.
+Exit PrintCommandHelp(host::Runtime& rt, const Host& host, const std::string& name) {
+  const host::CommandDef* def = rt.FindCommand(XSI::CString::FromUtf8(name));
+  if (!def) {
+    PrintUsageError(UnknownCommand(host, name));
+    return kUsage;
+  }
+  scenehost::CommandFacts facts{def->name.GetUtf8String(), def->owner.GetUtf8String(),
+                                def->description.GetUtf8String(), {}};
+  for (const auto& arg : def->arguments) facts.arguments.push_back(arg.name.GetUtf8String());
+  std::cout << scenehost::CommandHelp(facts);
+  return kOk;
 }
 
 void LoadPlugins(host::PluginManager& plugins, const Options& o, const DefaultPaths& defaults) {
@@ -375,14 +406,17 @@ class UsageFormatter : public CLI::Formatter {
  public:
   std::string make_usage(const CLI::App*, std::string) const override {
     return "\nUsage: scenehost [options] COMMAND [ARG...]\n"
-           "       scenehost [options] --script FILE\n";
+           "       scenehost [options] --script FILE\n"
+           "       scenehost help COMMAND    (or COMMAND --help: its arguments and an example)\n"
+           "       scenehost view PATH [--port N] [--listen ADDR]   (scenehost view --help)\n";
   }
 };
 
 void DefineOptions(CLI::App& app, Options& o) {
   app.formatter(std::make_shared<UsageFormatter>());
   app.set_help_flag();
-  app.add_flag("-h,--help", o.help, "List the options and every command, then exit");
+  app.add_flag("-h,--help", o.help,
+               "List the options and every command, then exit; after a COMMAND, describe that command");
   app.add_flag("--version", o.version, "Print the version and exit");
   app.add_option("--home", o.home, "Host folder (units libraries live below it)")
       ->type_name("DIR");
@@ -470,6 +504,71 @@ std::string UnknownOptions(const std::string& what) {
          " (scenehost --help lists the options)";
 }
 
+// The lower-cased extension of a file name, ".glb"; empty when it has none.
+std::string LowerExtension(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+// The folder a file given to --save or --preview goes into must exist and
+// take new files: the writers put a temporary file beside the target. When
+// the target is a link, the file goes beside the link's target. Empty when
+// the folder will do, else what is wrong with it.
+std::string OutputFolderProblem(const std::string& path) {
+  std::error_code ec;
+  fs::path target = path;
+  if (fs::is_symlink(target, ec)) {
+    // The writers refuse a link to nothing rather than guess what to make.
+    if (!fs::exists(target, ec)) return QuotedPath(path) + " is a link to a missing file";
+    target = fs::weakly_canonical(target, ec);
+  }
+  fs::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  const std::string shown = QuotedPath(folder.string());
+  const fs::file_status st = fs::status(folder, ec);
+  if (st.type() == fs::file_type::not_found) return "the folder " + shown + " does not exist";
+  if (ec) return "cannot reach the folder " + shown + ": " + ErrnoText(ec.value());
+  if (st.type() != fs::file_type::directory) return shown + " is not a folder";
+  if (access(folder.c_str(), W_OK | X_OK) != 0)
+    return "cannot write in the folder " + shown + ": " + ErrnoText(errno);
+  if (fs::is_directory(path, ec)) return QuotedPath(path) + " is a folder";
+  return std::string();
+}
+
+// --save is checked before any command runs, as --preview is: a wrong
+// extension or a missing folder must not cost a whole build first.
+std::optional<Exit> CheckSaveOption(const Options& o) {
+  if (o.save.empty()) return std::nullopt;
+  const std::string ext = LowerExtension(o.save);
+  if (ext != ".obj" && ext != ".glb") {
+    PrintUsageError("--save: " + QuotedPath(o.save) + " must end in .obj or .glb" +
+                    (ext.empty() ? std::string() : " (not " + Quoted(ext) + ")"));
+    return kUsage;
+  }
+  if (const std::string problem = OutputFolderProblem(o.save); !problem.empty()) {
+    PrintUsageError("--save: cannot write " + QuotedPath(o.save) + ": " + problem);
+    return kUsage;
+  }
+  return std::nullopt;
+}
+
+// --home must be a folder; the units libraries are looked up below it.
+std::optional<Exit> CheckHomeOption(const Options& o) {
+  if (o.home.empty()) return std::nullopt;
+  std::error_code ec;
+  const fs::file_status st = fs::status(o.home, ec);
+  if (st.type() == fs::file_type::not_found) {
+    PrintUsageError("--home: the folder " + QuotedPath(o.home) + " does not exist");
+    return kUsage;
+  }
+  if (ec || st.type() != fs::file_type::directory) {
+    PrintUsageError("--home: " + QuotedPath(o.home) + " is not a folder");
+    return kUsage;
+  }
+  return std::nullopt;
+}
+
 // The preview's size and view are checked before any command runs, so a
 // typo does not cost a whole build.
 std::optional<Exit> CheckPreviewOptions(const Options& o) {
@@ -482,6 +581,12 @@ std::optional<Exit> CheckPreviewOptions(const Options& o) {
   if (!o.preview.empty() && ext != ".png") {
     PrintUsageError("--preview: " + QuotedPath(o.preview) + " must end in .png");
     return kUsage;
+  }
+  if (!o.preview.empty()) {
+    if (const std::string problem = OutputFolderProblem(o.preview); !problem.empty()) {
+      PrintUsageError("--preview: cannot write " + QuotedPath(o.preview) + ": " + problem);
+      return kUsage;
+    }
   }
   int width = 0, height = 0;
   host::render::View view{};
@@ -517,6 +622,8 @@ std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** arg
   }
   if (o.help || o.version) return std::nullopt;
   if (auto exit = CheckPreviewOptions(o)) return *exit;
+  if (auto exit = CheckSaveOption(o)) return *exit;
+  if (auto exit = CheckHomeOption(o)) return *exit;
   if (!o.script.empty() && !o.command.empty()) {
     PrintUsageError("give either --script FILE or a COMMAND, not both");
     return kUsage;
@@ -531,7 +638,7 @@ std::optional<Exit> ParseOptions(CLI::App& app, Options& o, int argc, char** arg
 Exit RunCommands(Host& host, LogOutput& log, const Options& o) {
   if (!o.script.empty()) return RunScript(host, log, o.script);
   if (!host.Knows(o.command[0])) {
-    PrintUsageError(UnknownCommand(o.command[0]));
+    PrintUsageError(UnknownCommand(host, o.command[0]));
     return kUsage;
   }
   return host.RunWords(o.command);
@@ -581,8 +688,8 @@ Exit RunWithProgress(host::Runtime& rt, Host& host, LogOutput& log, const Option
   const scenehost::CancelOnInterrupt interrupt(rt.GetProgress());
   const Exit result = RunCommands(host, log, o);
   if (result == kCancelled && !o.save.empty()) SaveSkipped(rt, o.save);
-  // A Ctrl-C during the save itself still leaves a whole file: it is
-  // written to a temporary file and renamed.
+  // A Ctrl-C during a big save stops it: the temporary file goes and any
+  // old file stays. Either way no half-written file is left.
   if (result != kOk) return result;
   if (!o.save.empty()) {
     const Exit saved = SaveScene(host, log, o.save);
@@ -592,6 +699,10 @@ Exit RunWithProgress(host::Runtime& rt, Host& host, LogOutput& log, const Option
 }
 
 int Main(int argc, char** argv) {
+  // `scenehost view PATH ...` serves a viewer instead of running commands.
+  if (argc > 1 && std::string(argv[1]) == "view") {
+    return scenehost::RunView(std::vector<std::string>(argv + 2, argv + argc), ExecutableDir());
+  }
   Options o;
   CLI::App app{"Runs host and plug-in commands on a scene.", "scenehost"};
   DefineOptions(app, o);
@@ -621,10 +732,17 @@ int Main(int argc, char** argv) {
     host::PluginManager plugins(rt);
     LoadPlugins(plugins, o, defaults);
     Host host(rt, log);
-    if (o.help) {
+    // "help" is a word of scenehost's own unless a plug-in took the name.
+    const bool helpWord = !o.command.empty() && o.command[0] == "help" && !host.Knows("help");
+    const std::vector<std::string> topic(o.command.begin() + (helpWord ? 1 : 0), o.command.end());
+    if (o.help || helpWord) {
       plugins.DefineAll();
-      std::cout << app.help();
-      PrintCommands(rt);
+      if (!topic.empty()) {
+        result = PrintCommandHelp(rt, host, topic[0]);
+      } else {
+        std::cout << app.help();
+        PrintCommands(rt);
+      }
     } else {
       result = RunWithProgress(rt, host, log, o);
     }

@@ -41,10 +41,10 @@ struct Injection {
 const Injection kInjections[] = {
     {L"ObjImport", 1,
      "cannot build with style 'brick': the units library '" XSI_SOURCE_DIR
-     "/home\\builder\\objs\\' has no readable p1900_anglebrick.obj"},
+     "/home/builder/objs/' has no readable p1900_anglebrick.obj"},
     {L"ObjImport", 8,
      "cannot build with style 'brick': the units library '" XSI_SOURCE_DIR
-     "/home\\builder\\objs\\' has no readable p1900_roofbrick.obj"},
+     "/home/builder/objs/' has no readable p1900_roofbrick.obj"},
     {L"Duplicate", 1,
      "laying the first corner unit on the ground storey failed: "
      "Duplicate('p1900_anglebrick') returned status 1"},

@@ -61,7 +61,7 @@ TEST(Kit, MeasuresTheCornerUnitsAndNamesAVertexThatIsNoNumber) {
 
 TEST(Footprints, LargestThatFitsAroundTheCentreOfAnAsymmetricBox) {
   const MapFrame f{64, 48, 3.0};
-  const KitSize kit{13.5, 14, 1.5};
+  const KitSize kit{13.5, 14, 1.5, {}};
   // 20 x 10 pixels, centre (11, 7): 28.5 west, 31.5 east, 16.5 north, 13.5 south.
   const Footprint fp = city::LargestFootprint(f, PixelBox{2, 21, 2, 11}, 11, 7, kit);
   EXPECT_EQ(fp.length, 3);  // 57 across: 4 cells
@@ -73,7 +73,7 @@ TEST(Footprints, LargestThatFitsAroundTheCentreOfAnAsymmetricBox) {
 }
 
 TEST(Footprints, NeverReachPastTheBoxAtAnyScale) {
-  const KitSize kit{13.5, 14, 1.5};
+  const KitSize kit{13.5, 14, 1.5, {}};
   for (double scale : {0.5, 1.0, 1.35, 2.7, 3.0, 6.75, 13.5}) {
     const MapFrame f{200, 200, scale};
     for (long w = 0; w < 60; w += 3) {

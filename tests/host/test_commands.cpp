@@ -86,6 +86,17 @@ TEST_F(Commands, DeleteObjRemovesOnlyExistingObjects) {
   EXPECT_EQ(XSI::Application().GetSelection().GetCount(), 0);
 }
 
+// An empty or blank list used to fail with "no object named", naming nothing.
+TEST_F(Commands, DeleteObjWithAnEmptyListSaysSoAndQuotesIt) {
+  Import();
+  for (const wchar_t* list : {L",,", L" ", L"", L" , \t"}) {
+    EXPECT_EQ(Exec(L"DeleteObj", {list}), CStatus::InvalidArgument);
+    EXPECT_EQ(LastError(), "DeleteObj: the list of objects '" + XSI::CString(list).GetUtf8String() +
+                               "' is empty: give the names of the objects to delete, separated by commas");
+  }
+  EXPECT_NE(Find(L"cube"), nullptr);
+}
+
 TEST_F(Commands, MeshMergeSequenceGivesOneWeldedMeshInWorldSpace) {
   Import();
   Exec(L"Duplicate", {L"cube"});

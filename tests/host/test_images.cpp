@@ -224,7 +224,7 @@ TEST(ImageErrors, MissingFolderIsNoSuchFile) {
 TEST(ImageErrors, UndecodableFilesNameTheFileAndTheReason) {
   const std::string text = Fixture("not_an_image.png");
   EXPECT_EQ(LoadError(text),
-            "cannot read image '" + text + "': unknown image type (not BMP, PNG, JPEG or TGA)");
+            "cannot read image '" + text + "': unknown image type (not BMP, PNG, JPEG, TGA or TIFF)");
   const std::string zero = Fixture("zero_width.png");
   EXPECT_EQ(LoadError(zero), "cannot read image '" + zero + "': image has no pixels");
   const std::string cut = Fixture("truncated.png");
@@ -804,7 +804,7 @@ TEST(TgaVariants, RunLengthEncodedReadsAsRaw) {
 TEST(ImageErrors, FormatsStbAloneReadAreNoLongerImages) {
   const std::string pnm = "P6\n1 1\n255\n\x01\x02\x03";
   EXPECT_EQ(MemoryError(Bytes(pnm.begin(), pnm.end())),
-            "cannot read image 'mem': unknown image type (not BMP, PNG, JPEG or TGA)");
+            "cannot read image 'mem': unknown image type (not BMP, PNG, JPEG, TGA or TIFF)");
 }
 
 TEST_F(ScratchDir, NonRegularFileIsRefused) {

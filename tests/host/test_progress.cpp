@@ -147,3 +147,60 @@ TEST_F(Progress, HugeTotalsAndStepsDoNotOverflow) {
   EXPECT_EQ(bar.Increment(1), CStatus::OK);
   EXPECT_EQ(progress_.State().done, LONG_MAX);
 }
+
+TEST_F(Progress, ABarStartedInsideAnotherRunKeepsQuietAndLeavesTheOuterOne) {
+  ProgressBar outer;
+  ASSERT_EQ(outer.Start(5, L"RaiseCity town.json"), CStatus::OK);
+  outer.Increment(2);
+  const std::size_t events = seen_.size();
+  {
+    // A command run from the outer command's loop, as RaiseTower from RaiseCity.
+    ProgressBar inner;
+    EXPECT_EQ(inner.Start(3, L"RaiseTower Big"), CStatus::OK);
+    EXPECT_FALSE(inner.IsShown());
+    EXPECT_TRUE(outer.IsShown());
+    EXPECT_EQ(inner.Increment(), CStatus::OK);
+    EXPECT_EQ(inner.SetStatusText(L"storey 2 of 3"), CStatus::OK);
+    EXPECT_EQ(inner.Stop(), CStatus::OK);
+  }  // and its destructor
+  EXPECT_EQ(seen_.size(), events) << "the display heard nothing of the inner bar";
+  EXPECT_TRUE(progress_.State().running);
+  EXPECT_EQ(progress_.State().caption.GetUtf8String(), "RaiseCity town.json");
+  EXPECT_EQ(progress_.State().done, 2);
+  outer.Increment();
+  EXPECT_EQ(progress_.State().done, 3);
+  outer.Stop();
+  // Once the outer run is over, a new bar shows again.
+  ProgressBar next;
+  ASSERT_EQ(next.Start(2, L"next"), CStatus::OK);
+  EXPECT_TRUE(next.IsShown());
+}
+
+TEST_F(Progress, AHostScopeShowsAndCancelsOnlyWhenNothingElseRuns) {
+  {
+    host::ProgressScope save(progress_, L"SaveScene big.glb");
+    EXPECT_TRUE(save.Report(1, 10, L"1 of 10 MiB written"));
+    EXPECT_TRUE(progress_.State().running);
+    EXPECT_EQ(progress_.State().caption.GetUtf8String(), "SaveScene big.glb");
+    EXPECT_TRUE(save.Report(4, 10));
+    EXPECT_EQ(progress_.State().done, 4);
+    progress_.RequestCancel();
+    EXPECT_FALSE(save.Report(5, 10)) << "a shown scope answers a cancel";
+    EXPECT_TRUE(save.Cancelled());
+    EXPECT_EQ(progress_.State().done, 4);
+  }
+  EXPECT_FALSE(progress_.State().running) << "the scope stops its bar when it goes";
+  EXPECT_EQ(seen_.back().event, host::ProgressState::Stopped);
+
+  // Under a plug-in's bar the scope keeps quiet and leaves the cancel to it.
+  ProgressBar outer;
+  ASSERT_EQ(outer.Start(3, L"outer"), CStatus::OK);
+  const std::size_t events = seen_.size();
+  {
+    host::ProgressScope save(progress_, L"SaveScene x.glb");
+    EXPECT_TRUE(save.Report(1, 10));
+    EXPECT_FALSE(save.Cancelled());
+  }
+  EXPECT_EQ(seen_.size(), events);
+  EXPECT_TRUE(outer.IsShown());
+}

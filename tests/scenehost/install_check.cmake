@@ -32,6 +32,17 @@ if(EXISTS "${BUILD}/plugins/RaiseTower.so")
   expect("${out}" "  RaiseTower buildingname")
 endif()
 
+# The viewer page, when it was built, is installed with scenehost.
+if(EXISTS "${BUILD}/bin/viewer/viewer.js")
+  foreach(f index.html viewer.js)
+    if(NOT EXISTS "${WORK}/moved/share/scenehost/viewer/${f}")
+      message(FATAL_ERROR "the viewer's ${f} is not installed in share/scenehost/viewer")
+    endif()
+  endforeach()
+  run("${host}" view --help)
+  expect("${out}" "--listen")
+endif()
+
 run(${CMAKE_COMMAND} -S "${SOURCE}/tests/scenehost/thirdparty" -B "${WORK}/thirdparty"
     "-DCMAKE_PREFIX_PATH=${WORK}/moved")
 run(${CMAKE_COMMAND} --build "${WORK}/thirdparty")

@@ -182,8 +182,13 @@ TEST(ScenehostCommand, HomeFolderDefaultsToTheSourceTreesHome) {
   Result r = RunEcho({"userpath"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, std::string(XSI_SOURCE_DIR) + "/home\n");
+  TempDir elsewhere;
+  r = RunEcho({"--home", elsewhere.Path().string(), "userpath"});
+  EXPECT_EQ(r.out, elsewhere.Path().string() + "\n");
+  // A home that is not there is refused before anything runs.
   r = RunEcho({"--home", "/somewhere/else", "userpath"});
-  EXPECT_EQ(r.out, "/somewhere/else\n");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "");
 }
 
 // ---- usage errors --------------------------------------------------------------------

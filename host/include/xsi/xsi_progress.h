@@ -12,8 +12,9 @@
 //   }
 //   bar.Stop();          // also done by the destructor
 //
-// One bar runs at a time: a Start while another command's bar runs restarts
-// the display with the new total. Every call is safe and never throws; with no
+// One bar runs at a time: a bar started while another command's bar runs
+// (a command called from that command's loop) keeps quiet, and the outer bar
+// keeps the display. Every call is safe and never throws; with no
 // display attached the calls only keep count.
 #pragma once
 
@@ -33,7 +34,9 @@ class XSI_API ProgressBar {
   ~ProgressBar();
 
   // Starts counting toward `total` steps (at least 1) under `caption`.
-  // InvalidArgument for total < 1.
+  // InvalidArgument for total < 1. Starting again restarts the count. When
+  // another bar is already running, this one is not shown: OK is returned
+  // and its Increment, SetStatusText and Stop change nothing (IsShown).
   CStatus Start(long total, const CString& caption);
   // Moves `steps` (>= 0) further; the count never passes the total.
   CStatus Increment(long steps = 1);
@@ -41,6 +44,11 @@ class XSI_API ProgressBar {
   CStatus SetStatusText(const CString& text);
   // Ends the run and clears the display.
   CStatus Stop();
+
+  // True while this bar is the one the host shows: it was started and no
+  // other bar was running then. A command run from another command's loop
+  // may leave the cancel to that caller, which checks between its steps.
+  bool IsShown() const;
 
   // True once the user asked the running command to stop (Ctrl-C in
   // scenehost). A command that sees it should undo what it did and return

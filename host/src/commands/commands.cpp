@@ -7,13 +7,17 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "cmd.h"
 #include "command_args.h"
 #include "formats.h"
 #include "heightfield.h"
 #include "preview_command.h"
+#include "raster_commands.h"
+#include "raster_gdal.h"
 #include "runtime.h"
+#include "tile_commands.h"
 
 namespace host {
 
@@ -57,18 +61,21 @@ FileStamp StampOf(const std::string& path) {
                    static_cast<std::int64_t>(st.st_mtim.tv_nsec), true};
 }
 
+// A clip of a window matches only a clip of the same window; the whole
+// picture only the whole picture.
 std::shared_ptr<const XSI::detail::ImageData> SharedImage(Runtime& rt, const std::string& path,
-                                                          const FileStamp& stamp) {
+                                                          const FileStamp& stamp,
+                                                          const std::optional<PixelWindow>& window) {
   if (!stamp.valid) return nullptr;
   for (const ClipRecord* clip : rt.Clips())
-    if (clip->path == path && clip->stamp == stamp) return clip->image;
+    if (clip->path == path && clip->stamp == stamp && clip->window == window) return clip->image;
   return nullptr;
 }
 
 const ClipRecord* SameClip(Runtime& rt, const CString& name, const std::string& path,
-                          const FileStamp& stamp) {
+                          const FileStamp& stamp, const std::optional<PixelWindow>& window) {
   for (const ClipRecord* clip : rt.Clips())
-    if (clip->name == name && clip->path == path && clip->stamp == stamp) return clip;
+    if (clip->name == name && clip->path == path && clip->stamp == stamp && clip->window == window) return clip;
   return nullptr;
 }
 
@@ -117,13 +124,17 @@ CStatus Duplicate(Runtime& rt, const CValueArray& args, CValue& out) {
 CStatus DeleteObj(Runtime& rt, const CValueArray& args, CValue&) {
   Cmd cmd{rt, L"DeleteObj"};
   if (!cmd.NeedArgs(args, 1, L"the names of the objects to delete")) return CStatus::InvalidArgument;
+  const std::vector<CString> names = SplitNames(args[0].GetAsText());
+  if (names.empty())
+    return cmd.Fail(L"the list of objects " + Quote(args[0].GetAsText()) +
+                        L" is empty: give the names of the objects to delete, separated by commas",
+                    CStatus::InvalidArgument);
   std::vector<std::uint64_t> ids;
-  for (const CString& n : SplitNames(args[0].GetAsText())) {
+  for (const CString& n : names) {
     SceneObject* obj = rt.GetScene().Find(n);
     if (!obj) return cmd.Fail(L"no object named " + Quote(n), CStatus::NotFound);
     ids.push_back(obj->id);
   }
-  if (ids.empty()) return cmd.Fail(L"no object named", CStatus::InvalidArgument);
   for (std::uint64_t id : ids) rt.GetScene().Delete(id);
   return CStatus::OK;
 }
@@ -354,7 +365,8 @@ CStatus Translate(Runtime& rt, const CValueArray& args, CValue&) {
   return CStatus::OK;
 }
 
-// CreateImageClip(path [, clipName]) -> the clip's CRef.
+// CreateImageClip(path [, clipName [, x, y, width, height]]) -> the clip's
+// CRef. With a window (pixels from the top-left) the clip holds only it.
 CStatus CreateImageClip(Runtime& rt, const CValueArray& args, CValue& out) {
   Cmd cmd{rt, L"CreateImageClip"};
   std::string path;
@@ -362,22 +374,50 @@ CStatus CreateImageClip(Runtime& rt, const CValueArray& args, CValue& out) {
     return CStatus::InvalidArgument;
   CString clipName = args.GetCount() > 1 && !args[1].GetAsText().IsEmpty() ? args[1].GetAsText()
                                                                           : FromUtf8(BaseName(path));
+  PixelWindow area;
+  bool windowed = false;
+  CString problem;
+  if (!ReadWindowArgs(args, 2, area, windowed, problem)) return cmd.Fail(problem, CStatus::InvalidArgument);
+  const std::optional<PixelWindow> window = windowed ? std::optional<PixelWindow>(area) : std::nullopt;
   // The same unchanged file loaded again under the same name is the same
   // clip; under another name it shares the decoded pixels. So a script that
   // loads one image run after run holds it once, and holds one record.
   FileStamp stamp = StampOf(path);
-  if (const ClipRecord* same = SameClip(rt, clipName, path, stamp)) {
+  if (const ClipRecord* same = SameClip(rt, clipName, path, stamp, window)) {
     out = CRef(siRefKind::ImageClip, same->id);
     return CStatus::OK;
   }
-  std::shared_ptr<const XSI::detail::ImageData> image = SharedImage(rt, path, stamp);
+  std::shared_ptr<const XSI::detail::ImageData> image = SharedImage(rt, path, stamp, window);
   std::string error;
-  if (!image) image = LoadImageFile(path, error);
+  if (!image) image = window ? LoadImageWindow(path, *window, error) : LoadImageFile(path, error);
   if (!image) return cmd.Fail(FromUtf8(error));
   ClipRecord& clip = rt.NewClip(clipName, path, std::move(image));
   clip.stamp = stamp;
+  clip.window = window;
   out = CRef(siRefKind::ImageClip, clip.id);
   return CStatus::OK;
+}
+
+// Saves big enough to take a moment report progress: a .glb of at least
+// 8 MiB per MiB written, an .obj of at least 500,000 corners per object.
+ExportProgress SaveProgress(ProgressScope& bar, const std::string& ext, const std::vector<ExportItem>& items) {
+  constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+  if (ext == ".glb") {
+    return [&bar](std::uint64_t done, std::uint64_t total) {
+      if (total < 8 * kMiB) return true;
+      const std::uint64_t mib = (total + kMiB - 1) / kMiB;
+      const std::uint64_t doneMib = done >= total ? mib : done / kMiB;
+      return bar.Report(static_cast<long>(doneMib), static_cast<long>(mib),
+                        FromUtf8(std::to_string(doneMib) + " of " + std::to_string(mib) + " MiB written"));
+    };
+  }
+  std::uint64_t corners = 0;
+  for (const ExportItem& item : items) corners += item.mesh ? item.mesh->cornerVertex.size() : 0;
+  if (corners < 500000) return nullptr;
+  return [&bar, &items](std::uint64_t done, std::uint64_t total) {
+    const std::string next = done < items.size() ? "object '" + items[done].name + "'" : "writing";
+    return bar.Report(static_cast<long>(done), static_cast<long>(total), FromUtf8(next));
+  };
 }
 
 // SaveScene(path): every mesh object, by the file's extension (.obj, .glb).
@@ -398,8 +438,13 @@ CStatus SaveScene(Runtime& rt, const CValueArray& args, CValue&) {
     meshes.push_back(obj->geometry.Snapshot());
     items.push_back(ExportItem{ToUtf8(obj->name), meshes.back().get(), obj->xf});
   }
+  // A bar for a save that takes a while (SaveProgress); a cancel leaves
+  // the old file as it was and no new one.
+  ProgressScope bar(rt.GetProgress(), L"SaveScene " + FromUtf8(std::filesystem::path(path).filename().string()));
   std::string error;
-  bool ok = ext == ".obj" ? WriteObj(path, items, error) : WriteGlb(path, items, error);
+  const ExportProgress progress = SaveProgress(bar, ext, items);
+  bool ok = ext == ".obj" ? WriteObj(path, items, error, progress) : WriteGlb(path, items, error, progress);
+  if (!ok && bar.Cancelled()) return CStatus::Abort;
   if (!ok) return cmd.Fail(FromUtf8(error));
   return CStatus::OK;
 }
@@ -450,13 +495,16 @@ void RegisterHostCommands(Runtime& rt) {
        {L"object"}},
       {L"Translate", Translate, L"Move an object (absolute or relative)",
        {L"object", L"x", L"y", L"z", L"mode", L"frame", L"what", L"flags"}},
-      {L"CreateImageClip", CreateImageClip, L"Load an image file (BMP, PNG, JPEG, TGA) as a clip",
-       {L"path", L"name"}},
+      {L"CreateImageClip", CreateImageClip,
+       L"Load an image file (BMP, PNG, JPEG, TGA, TIFF), or a window of it, as a clip",
+       {L"path", L"name", L"x", L"y", L"width", L"height"}},
       {L"SaveScene", SaveScene, L"Save every mesh to .obj (+.mtl) or binary glTF .glb", {L"path"}},
       {L"NewScene", NewScene, L"Remove every object and image clip from the scene", {}},
       {L"DeleteImageClip", DeleteImageClip, L"Free the image clips of a name", {L"clip"}},
-      {L"CreateHeightField", CreateHeightField, L"Make a terrain grid mesh from an image's red component",
-       {L"imagePath", L"objectName", L"sizeX", L"sizeZ", L"height", L"step"}},
+      {L"CreateHeightField", CreateHeightField,
+       L"Make a terrain grid mesh from an image's red component or a DEM, whole or a window of it",
+       {L"imagePath", L"objectName", L"sizeX", L"sizeZ", L"height", L"step", L"windowX", L"windowY",
+        L"windowWidth", L"windowHeight", L"units"}},
   };
   for (const HostCommand& c : table) {
     CommandDef def;
@@ -472,6 +520,8 @@ void RegisterHostCommands(Runtime& rt) {
     rt.RegisterCommand(std::move(def));
   }
   RegisterPreviewCommand(rt);
+  RegisterRasterCommands(rt);
+  RegisterTileCommands(rt);
 }
 
 }  // namespace host

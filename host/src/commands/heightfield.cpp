@@ -8,13 +8,19 @@
 #include <cwctype>
 
 #include "command_args.h"
+#include "raster_commands.h"
+#include "raster_gdal.h"
+#include "text.h"
 
 namespace host {
 
 namespace {
 
 constexpr const wchar_t* kUsage =
-    L"imagePath, objectName, sizeX, sizeZ, height and step (see docs/commands.md)";
+    L"imagePath, objectName, sizeX, sizeZ, height and step, then optionally x, y, width, height and units "
+    L"(see docs/commands.md)";
+// Heights beyond this would not fit a float coordinate.
+constexpr double kMaxHeight = 3.0e38;
 // Extents beyond this could overflow float coordinates once combined.
 constexpr double kMaxExtent = 1e30;
 
@@ -45,6 +51,11 @@ struct Arguments {
   std::string path;
   CString name;
   HeightFieldSize size;
+  // Set when a window or units were given: the grid is read row by row.
+  bool extended = false;
+  bool windowed = false;
+  PixelWindow window;
+  bool metres = false;
 };
 
 CStatus ReadArguments(Runtime& rt, const CValueArray& args, Arguments& a) {
@@ -75,7 +86,94 @@ CStatus ReadArguments(Runtime& rt, const CValueArray& args, Arguments& a) {
   if (!ReadFiniteNumber(args[5], step) || step < 1 || step != std::floor(step) || step > 1e9)
     return Refuse(rt, L"step must be a whole number of pixels >= 1, got " + Quoted(args[5].GetAsText()));
   a.size.step = static_cast<long>(step);
+  problem = CString();
+  if (!ReadWindowArgs(args, 6, a.window, a.windowed, problem)) return Refuse(rt, problem);
+  const bool unitsGiven = args.GetCount() > 10 && !args[10].GetAsText().IsEmpty();
+  if (unitsGiven) {
+    const std::string units = AsciiLower(ToUtf8(args[10].GetAsText()));
+    if (units == "metres" || units == "meters") a.metres = true;
+    else if (units != "levels")
+      return Refuse(rt, L"units must be \"levels\" or \"metres\", got " + Quoted(args[10].GetAsText()));
+  }
+  a.extended = a.windowed || unitsGiven;
   return CStatus::OK;
+}
+
+std::string PixelName(std::int64_t column, std::int64_t row, const std::string& path) {
+  return "pixel (column " + std::to_string(column) + ", row " + std::to_string(row) + ") of '" + path + "'";
+}
+
+// Y of a value: a 0..255 level scaled as the whole-picture grid does, or
+// metres times `height`, checked to stay a float.
+std::string MetresHeight(double value, double height, std::int64_t column, std::int64_t row,
+                         const std::string& path, double& y) {
+  y = value * height;
+  if (std::isfinite(y) && std::fabs(y) <= kMaxHeight) return {};
+  return PixelName(column, row, path) + " holds " + std::to_string(value) +
+         ", too far from 0 for a height at this scale";
+}
+
+// The grid of a window through GDAL, one sampled row at a time.
+bool BuildFromRaster(Raster& r, const Arguments& a, Mesh& mesh, std::string& error) {
+  const PixelWindow w = a.windowed ? a.window : PixelWindow{0, 0, r.Width(), r.Height()};
+  error = r.CheckWindow(w);
+  if (!error.empty()) return false;
+  if (!r.Band1TypeHandled()) {
+    error = "band 1 holds " + r.Band1Type() + " values, which the host does not read";
+    return false;
+  }
+  if (!a.metres && !r.Band1IsByte()) {
+    error = "band 1 holds " + r.Band1Type() + " values; levels need 8-bit (Byte) values (use units \"metres\")";
+    return false;
+  }
+  std::vector<std::int64_t> columns;
+  std::vector<double> values;
+  const auto source = [&](std::uint32_t row, const std::vector<std::uint32_t>& cols, std::vector<double>& y) {
+    columns.assign(cols.begin(), cols.end());
+    for (std::int64_t& c : columns) c += w.x;
+    const std::int64_t absRow = w.y + row;
+    std::string reason = r.ReadBand1(absRow, columns, values);
+    if (!reason.empty()) return reason;
+    y.resize(cols.size());
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+      if (!a.metres) {
+        // As RedLevel reads an 8-bit red sample.
+        y[i] = double(int(values[i] / 255.0 * 255.0)) * a.size.height / 255.0;
+        continue;
+      }
+      if (r.IsNoData(values[i])) return PixelName(columns[i], absRow, a.path) + " holds no data";
+      reason = MetresHeight(values[i], a.size.height, columns[i], absRow, a.path, y[i]);
+      if (!reason.empty()) return reason;
+    }
+    return std::string();
+  };
+  return BuildHeightField(std::uint64_t(w.width), std::uint64_t(w.height), a.size, source, mesh, error);
+}
+
+// The grid of a window of a picture decoded whole.
+bool BuildFromImage(const XSI::detail::ImageData& image, const Arguments& a, Mesh& mesh, std::string& error) {
+  const PixelWindow w = a.windowed ? a.window : PixelWindow{0, 0, image.width, image.height};
+  if (w.x + w.width > image.width || w.y + w.height > image.height) {
+    error = "the window of " + std::to_string(w.width) + " x " + std::to_string(w.height) + " pixels at (" +
+            std::to_string(w.x) + ", " + std::to_string(w.y) + ") is not inside the image of " +
+            std::to_string(image.width) + " x " + std::to_string(image.height) + " pixels";
+    return false;
+  }
+  const auto source = [&](std::uint32_t row, const std::vector<std::uint32_t>& cols, std::vector<double>& y) {
+    y.resize(cols.size());
+    const std::uint32_t absRow = std::uint32_t(w.y) + row;
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+      const std::uint32_t c = std::uint32_t(w.x) + cols[i];
+      if (!a.metres) {
+        y[i] = double(RedLevel(image, c, absRow)) * a.size.height / 255.0;
+        continue;
+      }
+      std::string reason = MetresHeight(RedSample(image, c, absRow), a.size.height, c, absRow, a.path, y[i]);
+      if (!reason.empty()) return reason;
+    }
+    return std::string();
+  };
+  return BuildHeightField(std::uint64_t(w.width), std::uint64_t(w.height), a.size, source, mesh, error);
 }
 
 struct Grid {
@@ -156,16 +254,13 @@ int RedLevel(const XSI::detail::ImageData& image, std::uint32_t column, std::uin
   return static_cast<int>(unit * 255.0);
 }
 
-bool BuildHeightField(const XSI::detail::ImageData& image, const HeightFieldSize& size, Mesh& mesh,
-                      std::string& error) {
-  const std::uint64_t w = image.width > 0 ? std::uint64_t(image.width) : 0;
-  const std::uint64_t h = image.height > 0 ? std::uint64_t(image.height) : 0;
-  const std::uint64_t needed = h * std::uint64_t(image.rowBytes);
-  if (w == 0 || h == 0 || image.channels < 1 || image.channels > 4 || image.rows == nullptr ||
-      image.byteCount < needed) {
-    error = "the image holds no pixels";
-    return false;
-  }
+namespace {
+
+// The grid over a w x h picture (or window) whose sampled heights `source`
+// gives row by row: source(rowFromTop, columns, y) fills y, one per column,
+// or returns why it cannot.
+bool BuildGrid(std::uint64_t w, std::uint64_t h, const HeightFieldSize& size, const HeightRowSource& source,
+               Mesh& mesh, std::string& error) {
   if (w < 2 || h < 2) {
     error = "the image is " + std::to_string(w) + " x " + std::to_string(h) +
             " pixels; a terrain needs at least 2 x 2";
@@ -182,12 +277,14 @@ bool BuildHeightField(const XSI::detail::ImageData& image, const HeightFieldSize
   Mesh m;
   m.positions.reserve(vertices);
   const double cellX = size.sizeX / double(w), cellZ = size.sizeZ / double(h);
+  std::vector<double> heights;
   for (std::uint32_t r : g.rows) {
     const double z = (double(r) + 0.5 - double(h) / 2.0) * cellZ;
-    for (std::uint32_t c : g.columns) {
-      const double x = (double(c) + 0.5 - double(w) / 2.0) * cellX;
-      const double y = double(RedLevel(image, c, r)) * size.height / 255.0;
-      m.positions.push_back(Vec3{float(x), float(y), float(z)});
+    error = source(r, g.columns, heights);
+    if (!error.empty()) return false;
+    for (std::size_t ci = 0; ci < g.columns.size(); ++ci) {
+      const double x = (double(g.columns[ci]) + 0.5 - double(w) / 2.0) * cellX;
+      m.positions.push_back(Vec3{float(x), float(heights[ci]), float(z)});
     }
   }
   std::vector<Vec3> normals(vertices);
@@ -208,6 +305,41 @@ bool BuildHeightField(const XSI::detail::ImageData& image, const HeightFieldSize
   return true;
 }
 
+}  // namespace
+
+bool BuildHeightField(std::uint64_t width, std::uint64_t height, const HeightFieldSize& size,
+                      const HeightRowSource& source, Mesh& mesh, std::string& error) {
+  return BuildGrid(width, height, size, source, mesh, error);
+}
+
+double RedSample(const XSI::detail::ImageData& image, std::uint32_t column, std::uint32_t rowFromTop) {
+  const std::uint8_t* row = image.Row(image.height - 1 - static_cast<int>(rowFromTop));
+  const std::size_t sample = std::size_t(column) * std::size_t(image.channels);
+  if (image.bitsPerChannel != 16) return row[sample];
+  std::uint16_t v;
+  std::memcpy(&v, row + 2 * sample, sizeof v);
+  return v;
+}
+
+bool BuildHeightField(const XSI::detail::ImageData& image, const HeightFieldSize& size, Mesh& mesh,
+                      std::string& error) {
+  const std::uint64_t w = image.width > 0 ? std::uint64_t(image.width) : 0;
+  const std::uint64_t h = image.height > 0 ? std::uint64_t(image.height) : 0;
+  const std::uint64_t needed = h * std::uint64_t(image.rowBytes);
+  if (w == 0 || h == 0 || image.channels < 1 || image.channels > 4 || image.rows == nullptr ||
+      image.byteCount < needed) {
+    error = "the image holds no pixels";
+    return false;
+  }
+  const auto levels = [&](std::uint32_t r, const std::vector<std::uint32_t>& columns, std::vector<double>& y) {
+    y.resize(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      y[i] = double(RedLevel(image, columns[i], r)) * size.height / 255.0;
+    return std::string();
+  };
+  return BuildGrid(w, h, size, levels, mesh, error);
+}
+
 CStatus CreateHeightField(Runtime& rt, const CValueArray& args, CValue& out) {
   Arguments a;
   const CStatus read = ReadArguments(rt, args, a);
@@ -215,10 +347,23 @@ CStatus CreateHeightField(Runtime& rt, const CValueArray& args, CValue& out) {
   if (rt.GetScene().Find(a.name))
     return Refuse(rt, L"an object named " + Quoted(a.name) + L" already exists");
   std::string error;
-  std::shared_ptr<const XSI::detail::ImageData> image = LoadImageFile(a.path, error);
-  if (!image) return Refuse(rt, FromUtf8(error), CStatus::Fail);
   Mesh mesh;
-  if (!BuildHeightField(*image, a.size, mesh, error))
+  bool built = false;
+  if (!a.extended) {
+    std::shared_ptr<const XSI::detail::ImageData> image = LoadImageFile(a.path, error);
+    if (!image) return Refuse(rt, FromUtf8(error), CStatus::Fail);
+    built = BuildHeightField(*image, a.size, mesh, error);
+  } else if (FileLooksLikeTiff(a.path)) {
+    std::string reason;
+    std::unique_ptr<Raster> raster = Raster::OpenFile(a.path, reason);
+    if (!raster) return Refuse(rt, L"cannot read image " + Quoted(FromUtf8(a.path)) + L": " + FromUtf8(reason), CStatus::Fail);
+    built = BuildFromRaster(*raster, a, mesh, error);
+  } else {
+    std::shared_ptr<const XSI::detail::ImageData> image = LoadImageFile(a.path, error);
+    if (!image) return Refuse(rt, FromUtf8(error), CStatus::Fail);
+    built = BuildFromImage(*image, a, mesh, error);
+  }
+  if (!built)
     return Refuse(rt, L"cannot build a terrain from image " + Quoted(FromUtf8(a.path)) + L": " + FromUtf8(error));
   SceneObject& obj = rt.GetScene().Create(a.name);
   obj.geometry = Geometry(std::move(mesh));

@@ -65,31 +65,44 @@ std::string VersionText(unsigned major, unsigned minor) {
   return std::to_string(major) + "." + std::to_string(minor);
 }
 
-// Reads the SDK version the plug-in was compiled against, before anything in
-// it runs: a plug-in built for another SDK layout would crash on its first
-// call instead of failing. Returns what is wrong, or "" when it may load.
-std::string CheckSdkVersion(void* library) {
+// What is wrong with the SDK version a plug-in records, or "" when it may
+// load: a plug-in built for another SDK layout would crash on its first call
+// instead of failing.
+std::string VersionProblem(const SdkVersionExport& version) {
   const std::string host = VersionText(XSI_SDK_VERSION_MAJOR, XSI_SDK_VERSION_MINOR);
-  const auto* version =
-      static_cast<const unsigned int*>(FindOwnSymbol(library, XSI_SDK_VERSION_SYMBOL));
-  if (!version) {
+  if (!version.found) {
     return std::string("it was built without a versioned SDK (no ") + XSI_SDK_VERSION_SYMBOL +
            " export); rebuild it against SDK " + host;
   }
   // Read only what is there: a plug-in could export the name with another type.
-  if (SymbolSize(version) < 2 * sizeof(unsigned int)) {
+  if (version.bytes < 2 * sizeof(unsigned int)) {
     return std::string("its ") + XSI_SDK_VERSION_SYMBOL + " export is not two unsigned ints";
   }
-  const std::string built = VersionText(version[0], version[1]);
-  if (version[0] != XSI_SDK_VERSION_MAJOR) {
+  const std::string built = VersionText(version.major, version.minor);
+  if (version.major != XSI_SDK_VERSION_MAJOR) {
     return "it was built against SDK " + built + " and this host has SDK " + host +
            ": the major versions differ; rebuild it against SDK " + host;
   }
-  if (version[1] > XSI_SDK_VERSION_MINOR) {
+  if (version.minor > XSI_SDK_VERSION_MINOR) {
     return "it was built against SDK " + built + ", newer than this host's SDK " + host +
            "; use a newer scenehost or rebuild it against SDK " + host;
   }
   return "";
+}
+
+// The version as the mapped library holds it, checked again after dlopen:
+// the file's bytes were read before it ran (FindSharedObjectProblem), and a
+// relocation could still have changed them.
+std::string CheckLoadedSdkVersion(void* library) {
+  SdkVersionExport version;
+  const auto* numbers =
+      static_cast<const unsigned int*>(FindOwnSymbol(library, XSI_SDK_VERSION_SYMBOL));
+  if (numbers) {
+    version.found = true;
+    version.bytes = SymbolSize(numbers);
+    if (version.bytes >= 2 * sizeof(unsigned int)) version.major = numbers[0], version.minor = numbers[1];
+  }
+  return VersionProblem(version);
 }
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
@@ -328,14 +341,18 @@ CStatus PluginManager::Impl::Load(const std::string& path) {
     Error(plugin.name + " is already loaded");
     return CStatus::Fail;
   }
-  // A truncated library would fault inside dlopen and take the host down.
-  std::string why = FindSharedObjectProblem(path);
+  // A truncated or corrupt library would fault inside dlopen and take the
+  // host down, and dlopen runs the plug-in's static initialisers: the file
+  // and its SDK version are checked first, from its bytes.
+  SdkVersionExport version;
+  std::string why = FindSharedObjectProblem(path, &version);
+  if (why.empty()) why = VersionProblem(version);
   if (why.empty()) plugin.library = OpenLibrary(path, why);
   if (!plugin.library) {
     Error("cannot load plug-in " + Quoted(path) + ": " + why);
     return CStatus::Fail;
   }
-  why = CheckSdkVersion(plugin.library);
+  why = CheckLoadedSdkVersion(plugin.library);
   if (!why.empty()) {
     Error("cannot load plug-in " + Quoted(path) + ": " + why);
     Abandon(plugin, false);

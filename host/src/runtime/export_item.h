@@ -2,6 +2,7 @@
 // and the check every writer runs before writing a byte.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -9,6 +10,11 @@
 #include "mesh.h"
 
 namespace host {
+
+// How far a writer has come: `done` of `total` (bytes of the file for
+// glTF, objects for OBJ). Returning false stops the writer, which then
+// fails with the reason "cancelled" and leaves any old file as it was.
+using ExportProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
 struct ExportItem {
   std::string name;

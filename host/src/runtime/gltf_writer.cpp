@@ -233,7 +233,8 @@ class GlbLayout {
 // Collects small pieces into large writes.
 class StagedWriter {
  public:
-  explicit StagedWriter(AtomicFileWriter& file) : file_(file), buffer_(kStagingBytes) {}
+  StagedWriter(AtomicFileWriter& file, const ExportProgress& progress, std::uint64_t total)
+      : file_(file), buffer_(kStagingBytes), progress_(progress), total_(total) {}
 
   // Pieces are small (a vertex, a header field) except the JSON text.
   bool Put(const void* data, std::size_t bytes) {
@@ -256,8 +257,9 @@ class StagedWriter {
 
   bool Flush() {
     if (used_ > 0 && !file_.Write(std::string_view(buffer_.data(), used_), reason_)) return false;
+    const std::size_t wrote = used_;
     used_ = 0;
-    return true;
+    return Written(wrote);
   }
 
   const std::string& Reason() const { return reason_; }
@@ -265,16 +267,26 @@ class StagedWriter {
  private:
   bool PutAfterFlush(const void* data, std::size_t bytes) {
     if (!Flush()) return false;
-    if (bytes >= buffer_.size()) return file_.Write(std::string_view(static_cast<const char*>(data), bytes), reason_);
+    if (bytes >= buffer_.size())
+      return file_.Write(std::string_view(static_cast<const char*>(data), bytes), reason_) && Written(bytes);
     std::memcpy(buffer_.data(), data, bytes);
     used_ = bytes;
     return true;
+  }
+
+  bool Written(std::size_t bytes) {
+    written_ += bytes;
+    if (!progress_ || bytes == 0 || progress_(written_, total_)) return true;
+    reason_ = "cancelled";
+    return false;
   }
 
   AtomicFileWriter& file_;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
   std::string reason_;
+  const ExportProgress& progress_;
+  std::uint64_t total_ = 0, written_ = 0;
 };
 
 // One attribute of a primitive: `emit(corner)` for every corner of its
@@ -336,7 +348,8 @@ static_assert(sizeof(Vec3) == 12 && sizeof(Vec2) == 8, "vertex data is written a
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "vertex data is written in host byte order");
 
 // Header, JSON chunk (padded with spaces), binary chunk (padded with zeros).
-bool WriteGlbFile(const std::string& path, const std::vector<ExportItem>& items, std::string& reason) {
+bool WriteGlbFile(const std::string& path, const std::vector<ExportItem>& items, std::string& reason,
+                  const ExportProgress& progress) {
   GlbLayout layout;
   for (const ExportItem& item : items) layout.AddItem(item);
   const std::string json = layout.Json();
@@ -356,7 +369,7 @@ bool WriteGlbFile(const std::string& path, const std::vector<ExportItem>& items,
     reason = "the file " + reason;
     return false;
   }
-  StagedWriter out(file);
+  StagedWriter out(file, progress, total);
   bool ok = out.Put("glTF", 4) && out.PutU32(2) && out.PutU32(static_cast<std::uint32_t>(total)) &&
             out.PutU32(static_cast<std::uint32_t>(PaddedTo4(json.size()))) && out.Put("JSON", 4) &&
             out.Put(json.data(), json.size()) && out.PadTo4(json.size(), ' ');
@@ -380,8 +393,13 @@ bool WriteGlbFile(const std::string& path, const std::vector<ExportItem>& items,
 }  // namespace
 
 bool WriteGlb(const std::string& path, const std::vector<ExportItem>& items, std::string& error) {
+  return WriteGlb(path, items, error, nullptr);
+}
+
+bool WriteGlb(const std::string& path, const std::vector<ExportItem>& items, std::string& error,
+              const ExportProgress& progress) {
   return RunExport("glTF", path, items,
-                   [&](std::string& reason) { return WriteGlbFile(path, items, reason); }, error);
+                   [&](std::string& reason) { return WriteGlbFile(path, items, reason, progress); }, error);
 }
 
 }  // namespace host

@@ -14,5 +14,8 @@ namespace host {
 // AtomicFileWriter (safe_file.h). On failure returns false with
 // "cannot write glTF file 'x.glb': <reason>" and the old file is kept.
 bool WriteGlb(const std::string& path, const std::vector<ExportItem>& items, std::string& error);
+// The same, telling `progress` of every megabyte written.
+bool WriteGlb(const std::string& path, const std::vector<ExportItem>& items, std::string& error,
+              const ExportProgress& progress);
 
 }  // namespace host

@@ -47,6 +47,16 @@ using ImageData = XSI::Image::Storage;
 
 namespace host {
 
+// A rectangle of pixels: column x and row y of its top-left pixel, counted
+// from the picture's top-left (whatever order the store keeps rows in), and
+// its size.
+struct PixelWindow {
+  std::int64_t x = 0, y = 0, width = 0, height = 0;
+  bool operator==(const PixelWindow& o) const {
+    return x == o.x && y == o.y && width == o.width && height == o.height;
+  }
+};
+
 struct ImageLimits {
   // 2^28 pixels: a 16384 x 16384 picture; 1 GiB as 8-bit RGBA.
   std::uint64_t maxPixels = std::uint64_t(1) << 28;

@@ -18,6 +18,7 @@
 
 #include "image_codecs.h"
 #include "image_data.h"
+#include "raster_gdal.h"
 
 namespace host {
 
@@ -155,7 +156,7 @@ std::string Decode(ByteSource& src, const ImageLimits& limits, XSI::detail::Imag
   if (png) return DecodePng(bytes, std::size_t(size), limits, out);
   if (jpeg) return DecodeJpeg(bytes, std::size_t(size), limits, out);
   if (LooksLikeTga(bytes, std::size_t(size))) return DecodeTga(bytes, std::size_t(size), limits, out);
-  return "unknown image type (not BMP, PNG, JPEG or TGA)";
+  return "unknown image type (not BMP, PNG, JPEG, TGA or TIFF)";
 }
 
 }  // namespace image
@@ -168,6 +169,8 @@ std::shared_ptr<XSI::detail::ImageData> LoadImageMemory(const std::uint8_t* byte
     error = Failure(name, "file is empty");
     return nullptr;
   }
+  // TIFF and BigTIFF go through GDAL (raster_gdal.h).
+  if (LooksLikeTiff(bytes, size)) return LoadTiffMemory(bytes, size, name, limits, error);
   try {
     auto data = std::make_shared<XSI::detail::ImageData>();
     image::MemorySource src(bytes, size);
@@ -185,6 +188,7 @@ std::shared_ptr<XSI::detail::ImageData> LoadImageFile(const std::string& path, s
     error = "cannot read image '': no file name given";
     return nullptr;
   }
+  if (FileLooksLikeTiff(path)) return LoadTiffFile(path, nullptr, ImageLimits(), error);
   try {
     Fd file;
     std::uint64_t size = 0;

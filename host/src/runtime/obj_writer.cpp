@@ -163,19 +163,24 @@ bool AppendObjItem(std::string& out, const ExportItem& item, ObjCounters& base,
 }
 
 bool ObjText(const std::vector<ExportItem>& items, const std::string& mtlName, std::string& out,
-             std::string& problem) {
+             std::string& problem, const ExportProgress& progress) {
   out = "# scenehost scene\nmtllib " + EscapedFileName(mtlName) + '\n';
   ObjCounters base;
-  for (const ExportItem& item : items) {
-    if (item.mesh && !AppendObjItem(out, item, base, problem)) return false;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].mesh && !AppendObjItem(out, items[i], base, problem)) return false;
+    if (progress && !progress(i + 1, items.size())) {
+      problem = "cancelled";
+      return false;
+    }
   }
   return true;
 }
 
-bool WriteBoth(const std::string& path, const std::vector<ExportItem>& items, std::string& reason) {
+bool WriteBoth(const std::string& path, const std::vector<ExportItem>& items, std::string& reason,
+               const ExportProgress& progress) {
   const std::string mtlPath = fs::path(path).replace_extension(".mtl").string();
   std::string obj;
-  if (!ObjText(items, fs::path(mtlPath).filename().string(), obj, reason)) return false;
+  if (!ObjText(items, fs::path(mtlPath).filename().string(), obj, reason, progress)) return false;
   const std::string mtl = MtlText(items);
   const std::string mtlSubject = "its material file '" + mtlPath + "' ";
   AtomicFileWriter mtlFile, objFile;
@@ -201,8 +206,13 @@ bool WriteBoth(const std::string& path, const std::vector<ExportItem>& items, st
 }  // namespace
 
 bool WriteObj(const std::string& path, const std::vector<ExportItem>& items, std::string& error) {
+  return WriteObj(path, items, error, nullptr);
+}
+
+bool WriteObj(const std::string& path, const std::vector<ExportItem>& items, std::string& error,
+              const ExportProgress& progress) {
   return RunExport(
-      "OBJ", path, items, [&](std::string& reason) { return WriteBoth(path, items, reason); }, error);
+      "OBJ", path, items, [&](std::string& reason) { return WriteBoth(path, items, reason, progress); }, error);
 }
 
 }  // namespace host

@@ -15,5 +15,8 @@ namespace host {
 // are refused. Items are checked first (ExportProblem). On failure returns
 // false with "cannot write OBJ file 'x.obj': <reason>".
 bool WriteObj(const std::string& path, const std::vector<ExportItem>& items, std::string& error);
+// The same, telling `progress` of every object encoded.
+bool WriteObj(const std::string& path, const std::vector<ExportItem>& items, std::string& error,
+              const ExportProgress& progress);
 
 }  // namespace host

@@ -4,7 +4,8 @@
 
 namespace host {
 
-void Progress::Start(long total, const XSI::CString& caption) {
+void Progress::Start(long total, const XSI::CString& caption, const void* owner) {
+  owner_ = owner;
   state_.running = true;
   state_.total = std::max(1L, total);
   state_.done = 0;
@@ -39,6 +40,29 @@ void Progress::Notify(ProgressState::Event event) {
     sink_(state_, event);
   } catch (...) {
   }
+}
+
+ProgressScope::~ProgressScope() {
+  if (progress_.Owns(this)) progress_.Stop();
+}
+
+bool ProgressScope::Report(long done, long total, const XSI::CString& text) {
+  if (!tried_) {
+    tried_ = true;
+    if (progress_.State().running || total < 1) return true;
+    progress_.Start(total, caption_, this);
+  }
+  if (!progress_.Owns(this)) return true;
+  if (progress_.CancelRequested()) {
+    cancelled_ = true;
+    return false;
+  }
+  if (!text.IsEmpty()) progress_.SetText(text);
+  if (done > done_) {
+    progress_.Advance(done - done_);
+    done_ = done;
+  }
+  return true;
 }
 
 }  // namespace host

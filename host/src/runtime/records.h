@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,6 +75,8 @@ struct ClipRecord {
   std::string path;
   std::shared_ptr<const XSI::detail::ImageData> image;
   FileStamp stamp;  // of the file when it was read
+  // Set when the clip holds a window of the file, not the whole picture.
+  std::optional<PixelWindow> window;
 };
 
 }  // namespace host

@@ -12,7 +12,11 @@ ProgressBar::~ProgressBar() {
 CStatus ProgressBar::Start(long total, const CString& caption) {
   if (total < 1) return CStatus::InvalidArgument;
   try {
-    host::Runtime::Get().GetProgress().Start(total, caption);
+    host::Progress& progress = host::Runtime::Get().GetProgress();
+    // Inside another command's run this bar keeps quiet: that run keeps
+    // the display, and this bar's calls change nothing.
+    if (progress.State().running && !progress.Owns(this)) return CStatus::OK;
+    progress.Start(total, caption, this);
     started_ = true;
     return CStatus::OK;
   } catch (...) {
@@ -23,7 +27,8 @@ CStatus ProgressBar::Start(long total, const CString& caption) {
 CStatus ProgressBar::Increment(long steps) {
   if (steps < 0) return CStatus::InvalidArgument;
   try {
-    host::Runtime::Get().GetProgress().Advance(steps);
+    host::Progress& progress = host::Runtime::Get().GetProgress();
+    if (progress.Owns(this)) progress.Advance(steps);
     return CStatus::OK;
   } catch (...) {
     return CStatus::Unexpected;
@@ -32,7 +37,8 @@ CStatus ProgressBar::Increment(long steps) {
 
 CStatus ProgressBar::SetStatusText(const CString& text) {
   try {
-    host::Runtime::Get().GetProgress().SetText(text);
+    host::Progress& progress = host::Runtime::Get().GetProgress();
+    if (progress.Owns(this)) progress.SetText(text);
     return CStatus::OK;
   } catch (...) {
     return CStatus::Unexpected;
@@ -43,10 +49,19 @@ CStatus ProgressBar::Stop() {
   if (!started_) return CStatus::OK;
   started_ = false;
   try {
-    host::Runtime::Get().GetProgress().Stop();
+    host::Progress& progress = host::Runtime::Get().GetProgress();
+    if (progress.Owns(this)) progress.Stop();
     return CStatus::OK;
   } catch (...) {
     return CStatus::Unexpected;
+  }
+}
+
+bool ProgressBar::IsShown() const {
+  try {
+    return host::Runtime::Get().GetProgress().Owns(this);
+  } catch (...) {
+    return false;
   }
 }
 
