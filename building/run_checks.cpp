@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -45,18 +44,16 @@ XSI::CString wholeNumber(const wchar_t* argument, const XSI::CValue& value, doub
     case XSI::CValue::siDouble:
       out = value.GetAsDouble();
       break;
-    case XSI::CValue::siString: {
-      std::string s = text.GetUtf8String();
-      const std::size_t begin = s.find_first_not_of(' ');
-      const std::size_t end = s.find_last_not_of(' ');
-      s = begin == std::string::npos ? std::string() : s.substr(begin, end - begin + 1);
-      const char* first = s.data() + (!s.empty() && s[0] == '+' ? 1 : 0);
-      const char* last = s.data() + s.size();
-      auto [ptr, ec] = std::from_chars(first, last, out);
-      if (s.empty() || ptr != last || ec != std::errc())
-        return L"argument " + name + L": " + quoted(text) + L" is not a whole number";
+    case XSI::CValue::siString:
+      switch (XSI::ReadNumber(text, out)) {
+        case XSI::NumberText::Ok: break;
+        case XSI::NumberText::NotANumber:
+          return L"argument " + name + L": " + quoted(text) + L" is not a whole number";
+        case XSI::NumberText::OutOfRange:
+        case XSI::NumberText::NotFinite:
+          return L"argument " + name + L": " + quoted(text) + L" is not a finite number";
+      }
       break;
-    }
     case XSI::CValue::siEmpty:
       return L"argument " + name + L" is empty: give a whole number of at least 1";
     default:

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -87,11 +88,11 @@ class Checker {
     if (d.size() > 60) d = d.substr(0, 60) + "...";
     return d;
   }
+  // Shortest text, '.' as the separator whatever the locale.
   static std::string Short(double d) {
-    std::string s = std::to_string(d);
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
-    return s;
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, d);
+    return ec == std::errc() ? std::string(buffer, end) : std::string("?");
   }
 
  private:

@@ -616,10 +616,12 @@ struct LeafRecord {
   Box3 blockBox;
 };
 
+// As printf's "%.9g" writes it in the C locale, whatever the process's: the
+// text is read back by CreateBlocks.
 std::string Num(double v) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.9g", v);
-  return buf;
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 9);
+  return ec == std::errc() ? std::string(buf, end) : std::string("nan");
 }
 
 bool ReadLeaf(const Region& g, const TileId& id, LeafRecord& leaf, std::string& error) {

@@ -38,12 +38,12 @@
 
 #include "cancel_signal.h"
 #include "command_help.h"
-#include "elf_check.h"
 #include "message_text.h"
 #include "plugin_loader.h"
 #include "progress_display.h"
 #include "preview_settings.h"
 #include "runtime.h"
+#include "safe_file.h"
 #include "script_words.h"
 #include "view_server.h"
 

@@ -95,6 +95,33 @@ TEST(Recipe, WrongTopLevelKeysAreNamed) {
   EXPECT_NE(Error("{\"images\": ").find(p + "not valid JSON: "), std::string::npos);
 }
 
+// A recipe's numbers are JSON numbers: text that spells one is refused, and
+// so is a number beyond double's range, named.
+TEST(Recipe, NumbersAreJsonNumbersAndFinite) {
+  const std::string p = "recipe 'dir/town.json': ";
+  for (const char* text : {"\"0x10\"", "\"2,5\"", "\" 3 \"", "\"+4\"", "\"nan\"", "\"1e400\""}) {
+    EXPECT_EQ(Error(Replace(kGood, "\"scale\": 2", std::string("\"scale\": ") + text)),
+              p + "key 'scale': must be a number, got string") << text;
+    EXPECT_EQ(Error(Replace(kGood, "\"min_pixels\": 20, \"style\": \"brick\"",
+                            std::string("\"min_pixels\": ") + text + ", \"style\": \"brick\"")),
+              p + "zone 1 ('red'): key 'min_pixels': must be a whole number, got " + text) << text;
+  }
+  EXPECT_NE(Error(Replace(kGood, "\"height\": 40", "\"height\": 1e400")).find("overflow parsing '1e400'"),
+            std::string::npos);
+  EXPECT_NE(Error(Replace(kGood, "\"height\": 40", "\"height\": -1e400")).find("overflow parsing '-1e400'"),
+            std::string::npos);
+  // Hexadecimal and NaN are not JSON at all.
+  EXPECT_NE(Error(Replace(kGood, "\"height\": 40", "\"height\": 0x10")).find(p + "not valid JSON: "),
+            std::string::npos);
+  EXPECT_NE(Error(Replace(kGood, "\"height\": 40", "\"height\": NaN")).find(p + "not valid JSON: "),
+            std::string::npos);
+  city::Recipe r;
+  std::string error;
+  ASSERT_TRUE(city::ParseRecipe(Replace(kGood, "\"scale\": 2", "\"scale\": 2.5e0"), "dir/town.json", r, error))
+      << error;
+  EXPECT_EQ(r.scale, 2.5);
+}
+
 TEST(Recipe, OnlyRegularFilesOfModestSizeAreRead) {
   testsupport::TempDir dir;
   city::Recipe r;

@@ -234,6 +234,25 @@ TEST_F(HeightFieldTest, EveryCommandThatNamesAnObjectRefusesTheSameNames) {
   EXPECT_EQ(Exec(L"SetValue", {L"cube.Name", L"my cube"}), XSI::CStatus::OK);
 }
 
+TEST_F(HeightFieldTest, TextExtentsAreReadByTheOneNumberGrammar) {
+  const std::string path = RedPicture(dir_, "h.bmp", 2, 2, {0, 0, 0, 255});
+  for (const wchar_t* bad : {L"0x10", L"2,5", L"1e400", L"nan"}) {
+    const std::string shown = "'" + XSI::CString(bad).GetUtf8String() + "'";
+    EXPECT_FALSE(Make(path, bad, 1.0, 1.0, 1).Succeeded()) << shown;
+    EXPECT_NE(LastError().find("sizeX must be a finite number > 0 and at most 1e30, got " + shown),
+              std::string::npos) << LastError();
+    EXPECT_FALSE(Make(path, 1.0, 1.0, 1.0, bad).Succeeded()) << shown;
+    EXPECT_NE(LastError().find("step must be a whole number of pixels >= 1, got " + shown), std::string::npos)
+        << LastError();
+  }
+  EXPECT_EQ(host::Runtime::Get().GetScene().Count(), 0u);
+  ASSERT_TRUE(Make(path, L" 3 ", L"+4", L"2", L"+1").Succeeded()) << LastError();
+  const host::Mesh& m = Terrain();
+  // X = (c + 0.5 - 1) * 3 / 2, Z = (r + 0.5 - 1) * 4 / 2, Y = red * 2 / 255.
+  ExpectVertex(m, 0, -0.75f, 0.0f, -1.0f);
+  ExpectVertex(m, 3, 0.75f, 2.0f, 1.0f);
+}
+
 TEST_F(HeightFieldTest, AGridOverTheVertexLimitIsRefusedBeforeAnythingIsBuilt) {
   XSI::detail::ImageData big;
   big.Allocate(4096, 4096, 1, 8);

@@ -274,10 +274,19 @@ double UtmLatitudeOnCentralMeridian(double northing) {
   return lo * 180 / M_PI;
 }
 
+// The number at the start of `text` (JSON writes '.', whatever the locale).
+double LeadingNumber(const char* text) {
+  std::size_t n = 0;
+  while (text[n] && std::strchr("+-.0123456789eE", text[n])) ++n;
+  double d = NAN;
+  XSI::ReadNumber(std::string_view(text, n), d);
+  return d;
+}
+
 double JsonNumber(const std::string& json, const std::string& key) {
   const std::size_t at = json.find("\"" + key + "\":");
   EXPECT_NE(at, std::string::npos) << key << " in " << json;
-  return at == std::string::npos ? NAN : std::strtod(json.c_str() + at + key.size() + 3, nullptr);
+  return at == std::string::npos ? NAN : LeadingNumber(json.c_str() + at + key.size() + 3);
 }
 
 TEST_F(Raster, InfoPlacesAUtmRasterOnEarth) {
@@ -310,8 +319,8 @@ TEST_F(Raster, InfoPlacesAUtmRasterOnEarth) {
   const std::string geo = Text(out);
   EXPECT_NE(geo.find("\"crs\":\"EPSG:4326\""), std::string::npos) << geo;
   const std::size_t sizes = geo.find("\"pixel_size_m\":[") + 16;
-  EXPECT_NEAR(std::strtod(geo.c_str() + sizes, nullptr), 55.80, 0.05) << geo;
-  EXPECT_NEAR(std::strtod(geo.c_str() + geo.find(',', sizes) + 1, nullptr), 111.41, 0.05) << geo;
+  EXPECT_NEAR(LeadingNumber(geo.c_str() + sizes), 55.80, 0.05) << geo;
+  EXPECT_NEAR(LeadingNumber(geo.c_str() + geo.find(',', sizes) + 1), 111.41, 0.05) << geo;
   EXPECT_NEAR(JsonNumber(geo, "lon"), 10.0, 1e-12);
   EXPECT_NEAR(JsonNumber(geo, "lat"), 60.0, 1e-12);
 

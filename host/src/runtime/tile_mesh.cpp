@@ -1,5 +1,9 @@
 #include "tile_mesh.h"
 
+#include <string_view>
+
+#include "xsi_value.h"
+
 #include <meshoptimizer.h>
 
 #include <algorithm>
@@ -31,11 +35,11 @@ std::vector<std::string> Words(const std::string& text) {
   return out;
 }
 
+// The host's one number grammar (docs/commands.md, "Numbers in text"); the
+// finite check follows.
 bool ReadNumber(const std::string& word, double& out) {
-  const char* b = word.data();
-  if (*b == '+') ++b;  // from_chars takes no plus sign
-  const auto [end, ec] = std::from_chars(b, word.data() + word.size(), out);
-  return ec == std::errc() && end == word.data() + word.size();
+  const XSI::NumberText r = XSI::ReadNumber(std::string_view(word), out);
+  return r == XSI::NumberText::Ok || r == XSI::NumberText::NotFinite;
 }
 
 std::string Shown(const std::string& word) {
