@@ -330,7 +330,9 @@ void WarnIfNothingRaised(const Recipe& r, const Survey& s) {
 
 CStatus Build(const Recipe& r, const XSI::Image& map, const Survey& s, Undo& undo, CString& error) {
   XSI::ProgressBar bar;
-  if (!s.plans.empty()) bar.Start(static_cast<long>(s.plans.size()), L"RaiseCity " + Wide(r.file));
+  // The recipe's file name, not its whole path: a caption has little room.
+  const std::string name = r.file.substr(r.file.find_last_of('/') + 1);
+  if (!s.plans.empty()) bar.Start(static_cast<long>(s.plans.size()), L"RaiseCity " + Wide(name));
   if (r.elevation) {
     const CStatus st = MakeTerrain(r, map, undo, error);
     if (!st.Succeeded()) return st;

@@ -275,6 +275,19 @@ TEST_F(FirstUse, ACityThatRaisesNothingSaysWhy) {
       << r.err;
 }
 
+// The progress caption names the recipe's file, not its whole path: a long
+// path would be cut short on a terminal line.
+TEST_F(FirstUse, TheCityProgressCaptionNamesTheRecipeFile) {
+  const std::string recipe = dir.Write("town.json", "{\"images\": \"" + kImages + "\", \"map\": \"map\", "
+                                       "\"elevation\": false, \"scale\": 2, \"height\": 60, \"seed\": 1, "
+                                       "\"zones\": [{\"name\": \"shops\", \"rgb\": [230, 30, 30], \"range\": [12, 12, 12], "
+                                       "\"min_pixels\": 20, \"style\": \"brick\", \"floors\": [1, 1]}]}");
+  Result r = Host({"RaiseCity", recipe});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Has(r.err, "info: RaiseCity town.json: ")) << r.err;
+  EXPECT_FALSE(Has(r.err, "RaiseCity " + recipe)) << r.err;
+}
+
 // ---- command names and help --------------------------------------------------------------------
 
 TEST_F(FirstUse, AMistypedCommandGetsTheNearestName) {
