@@ -56,6 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool ok1 = city::ParseRecipe(text, file, first, error1);
   const bool ok2 = city::ParseRecipe(text, file, second, error2);
   if (ok1 != ok2 || error1 != error2) Fail("two reads disagree", error1 + " / " + error2);
+  // The same text as a region recipe: its own keys checked, or a named error.
+  city::Recipe region;
+  std::string error3;
+  if (!city::ParseRecipe(text, file, region, error3, city::RecipeKind::Region)) {
+    if (error3.find("'" + file + "'") == std::string::npos) Fail("region error does not name the file", error3);
+  } else {
+    CheckAccepted(region);
+    if (region.tile < 16 || region.tile > city::kMaxTile || region.halo < 0 || region.halo > city::kMaxHalo)
+      Fail("region tile or halo out of range", region.file);
+    if (region.out.empty() || region.out[0] != '/') Fail("region output folder not resolved", region.out);
+  }
   if (!ok1) {
     if (error1.find("'" + file + "'") == std::string::npos) Fail("error does not name the file", error1);
     return 0;
