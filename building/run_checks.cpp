@@ -5,10 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
+
+#include <xsi_names.h>
 
 #include "run_state.h"
 #include "unit_ops.h"
@@ -26,24 +27,9 @@ XSI::CString numberText(double value) {
   return XSI::CValue(value).GetAsText();
 }
 
-XSI::CString codePoint(wchar_t c) {
-  wchar_t buffer[16];
-  std::swprintf(buffer, 16, L"U+%04X", static_cast<unsigned>(c));
-  return XSI::CString(buffer);
-}
-
-bool isWhiteSpace(wchar_t c) {
-  switch (c) {
-    case L' ': case L'\t': case L'\n': case L'\v': case L'\f': case L'\r':
-    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F:
-    case 0x205F: case 0x3000:
-      return true;
-    default:
-      return c >= 0x2000 && c <= 0x200A;
-  }
-}
-
-bool isControl(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+XSI::CString codePoint(wchar_t c) { return XSI::CString(XSI::NameCodePoint(c)); }
+bool isWhiteSpace(wchar_t c) { return XSI::IsNameWhiteSpace(c); }
+bool isControl(wchar_t c) { return XSI::IsNameControl(c); }
 
 // Reads a count: an int, a finite whole real, or text writing one. Empty
 // when `out` holds the number; else what is wrong with the argument.
@@ -58,18 +44,16 @@ XSI::CString wholeNumber(const wchar_t* argument, const XSI::CValue& value, doub
     case XSI::CValue::siDouble:
       out = value.GetAsDouble();
       break;
-    case XSI::CValue::siString: {
-      std::string s = text.GetUtf8String();
-      const std::size_t begin = s.find_first_not_of(' ');
-      const std::size_t end = s.find_last_not_of(' ');
-      s = begin == std::string::npos ? std::string() : s.substr(begin, end - begin + 1);
-      const char* first = s.data() + (!s.empty() && s[0] == '+' ? 1 : 0);
-      const char* last = s.data() + s.size();
-      auto [ptr, ec] = std::from_chars(first, last, out);
-      if (s.empty() || ptr != last || ec != std::errc())
-        return L"argument " + name + L": " + quoted(text) + L" is not a whole number";
+    case XSI::CValue::siString:
+      switch (XSI::ReadNumber(text, out)) {
+        case XSI::NumberText::Ok: break;
+        case XSI::NumberText::NotANumber:
+          return L"argument " + name + L": " + quoted(text) + L" is not a whole number";
+        case XSI::NumberText::OutOfRange:
+        case XSI::NumberText::NotFinite:
+          return L"argument " + name + L": " + quoted(text) + L" is not a finite number";
+      }
       break;
-    }
     case XSI::CValue::siEmpty:
       return L"argument " + name + L" is empty: give a whole number of at least 1";
     default:
@@ -90,22 +74,14 @@ XSI::CString lengthProblem(const wchar_t* argument, const XSI::CString& text) {
          numberText(static_cast<double>(kMaxNameLength));
 }
 
+// The host's one object name rule (xsi_names.h).
 XSI::CString nameProblem(const XSI::CString& name) {
   if (name.IsEmpty()) return L"argument 'buildingname' is empty: the building needs a name";
   XSI::CString problem = lengthProblem(L"buildingname", name);
   if (!problem.IsEmpty()) return problem;
-  const XSI::CString argument = L"argument 'buildingname' " + quoted(name);
-  const std::wstring& w = name.Wide();
-  // The host trims the names of its comma-separated lists, so " X" would be
-  // looked up as "X".
-  if (isWhiteSpace(w.front()) || isWhiteSpace(w.back()))
-    return argument + L" must not begin or end with white space";
-  for (wchar_t c : w) {
-    // Mesh lists are passed to the host comma-separated.
-    if (c == L',') return argument + L" must not contain a comma";
-    if (isControl(c)) return argument + L" must not contain the control character " + codePoint(c);
-  }
-  return XSI::CString();
+  const std::wstring why = XSI::ObjectNameProblem(name.Wide());
+  if (why.empty()) return XSI::CString();
+  return L"argument 'buildingname' " + quoted(name) + L" " + XSI::CString(why);
 }
 
 // The style ends up in file paths and in the comma-separated list of

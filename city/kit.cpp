@@ -10,6 +10,9 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <string_view>
+
+#include <xsi_value.h>
 
 namespace city {
 namespace {
@@ -44,16 +47,18 @@ bool MeasureObj(const std::string& path, Extent& e, std::string& error) {
   std::string line;
   while (std::getline(in, line)) {
     if (line.size() < 2 || line[0] != 'v' || (line[1] != ' ' && line[1] != '\t')) continue;
-    const char* p = line.c_str() + 2;
+    std::string_view rest = std::string_view(line).substr(2);
     double v[3];
     for (double& c : v) {
-      char* end = nullptr;
-      c = std::strtod(p, &end);
-      if (end == p || !std::isfinite(c)) {
-        error = "cannot measure '" + path + "': a vertex line is not three numbers";
+      const std::size_t begin = std::min(rest.find_first_not_of(" \t\r"), rest.size());
+      const std::size_t end = std::min(rest.find_first_of(" \t\r", begin), rest.size());
+      const std::string_view field = rest.substr(begin, end - begin);
+      if (XSI::ReadNumber(field, c) != XSI::NumberText::Ok) {
+        error = "cannot measure '" + path + "': a vertex line is not three numbers ('" +
+                std::string(field.substr(0, 40)) + "' is not a finite number)";
         return false;
       }
-      p = end;
+      rest.remove_prefix(end);
     }
     for (int i = 0; i < 3; ++i) {
       e.lo[i] = std::min(e.lo[i], v[i]);

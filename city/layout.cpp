@@ -1,18 +1,24 @@
 #include "layout.h"
 
-#include <cerrno>
+#include <climits>
 #include <cmath>
-#include <cstdlib>
+#include <string_view>
+
+#include <xsi_value.h>
 
 namespace city {
 
 namespace {
 
+// One integer field of findSpots' result, up to the next ',' or '#'.
 bool ReadField(const char*& p, long& out) {
-  char* end = nullptr;
-  errno = 0;
-  out = std::strtol(p, &end, 10);
-  if (end == p || errno == ERANGE) return false;
+  const char* end = p;
+  while (*end && *end != ',' && *end != '#') ++end;
+  long long value = 0;
+  if (XSI::ReadWholeNumber(std::string_view(p, static_cast<std::size_t>(end - p)), value) != XSI::NumberText::Ok ||
+      value < LONG_MIN || value > LONG_MAX)
+    return false;
+  out = static_cast<long>(value);
   p = end;
   return true;
 }

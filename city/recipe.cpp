@@ -5,11 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
+
+#include <xsi_names.h>
+#include <xsi_string.h>
 
 namespace city {
 namespace {
@@ -84,11 +88,11 @@ class Checker {
     if (d.size() > 60) d = d.substr(0, 60) + "...";
     return d;
   }
+  // Shortest text, '.' as the separator whatever the locale.
   static std::string Short(double d) {
-    std::string s = std::to_string(d);
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
-    return s;
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, d);
+    return ec == std::errc() ? std::string(buffer, end) : std::string("?");
   }
 
  private:
@@ -208,15 +212,10 @@ void ReadTop(Checker& c, const json& root, const std::string& file, Recipe& r, R
 }  // namespace
 
 std::string NameProblem(const std::string& name) {
-  if (name.empty()) return "is empty";
+  // Under 200 bytes, "<name>_<blob index>" stays within the object name limit.
   if (name.size() > 200) return "is longer than 200 characters";
-  if (name.front() == ' ' || name.back() == ' ' || name.front() == '\t' || name.back() == '\t')
-    return "begins or ends with white space";
-  for (unsigned char ch : name) {
-    if (ch == ',') return "holds a comma";
-    if (ch < 0x20 || ch == 0x7f) return "holds a control character";
-  }
-  return "";
+  // Buildings are named after their zone: the host's one object name rule.
+  return XSI::CString(XSI::ObjectNameProblem(XSI::CString::FromUtf8(name).Wide())).GetUtf8String();
 }
 
 std::string StyleProblem(const std::string& style) {

@@ -15,6 +15,7 @@
 
 #include <xsi_progress.h>
 
+#include "budget.h"
 #include "kit.h"
 #include "layout.h"
 #include "recipe.h"
@@ -518,6 +519,15 @@ CStatus RunTile(const Region& g, const TileId& id, bool force, bool showProgress
     result = JobResult::Current;
     return CStatus::OK;
   }
+  // The same vertex budget as a whole town, per tile, before the scene changes.
+  std::vector<PlannedBuilding> planned;
+  for (const Building& b : job.buildings)
+    planned.push_back({g.recipe.zones[b.zone].name, double(b.floors), double(b.footprint.width),
+                       double(b.footprint.length), g.kits[b.zone].units});
+  if (const std::string problem = BudgetProblem(CheckBudget(planned)); !problem.empty()) {
+    error = "the tile is too big: " + problem + "; or use smaller tiles";
+    return CStatus::InvalidArgument;
+  }
   for (const Building& b : job.buildings)
     if (ObjectExists(b.name)) {
       error = "the scene already holds an object named '" + b.name + "'";
@@ -606,10 +616,12 @@ struct LeafRecord {
   Box3 blockBox;
 };
 
+// As printf's "%.9g" writes it in the C locale, whatever the process's: the
+// text is read back by CreateBlocks.
 std::string Num(double v) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.9g", v);
-  return buf;
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 9);
+  return ec == std::errc() ? std::string(buf, end) : std::string("nan");
 }
 
 bool ReadLeaf(const Region& g, const TileId& id, LeafRecord& leaf, std::string& error) {

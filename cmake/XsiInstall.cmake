@@ -2,7 +2,7 @@
 # end of the top-level CMakeLists.txt, once every target exists.
 #
 #   <prefix>/bin/scenehost
-#   <prefix>/<libdir>/libxsisdk.so
+#   <prefix>/<libdir>/libxsisdk.so, libxsiruntime.so (the runtime behind it)
 #   <prefix>/<libdir>/scenehost/plugins/*.so        (add_xsi_plugin)
 #   <prefix>/include/xsi/*.h
 #   <prefix>/share/scenehost/home/...
@@ -19,6 +19,11 @@ set(XSI_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/scenehost")
 
 install(TARGETS scenehost RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 
+# The runtime is in the package only because the SDK library needs it at
+# run time; plug-ins link xsi::sdk.
+set_target_properties(xsiruntime PROPERTIES EXPORT_NAME runtime_library)
+install(TARGETS xsiruntime EXPORT scenehostTargets
+  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
 set_target_properties(xsisdk PROPERTIES EXPORT_NAME sdk)
 install(TARGETS xsisdk EXPORT scenehostTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"

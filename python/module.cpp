@@ -113,10 +113,34 @@ struct ImageHandle {
   std::shared_ptr<const XSI::detail::ImageData> data;
 };
 
+// The arrays are NumPy's. An interpreter without NumPy (another python3
+// first on PATH) learns which Python the module was built for, rather than
+// a bare "No module named 'numpy'". The error stays a ModuleNotFoundError.
+void NeedNumPy() {
+  static bool found = false;
+  if (found) return;
+  try {
+    py::module_::import("numpy");
+    found = true;
+    return;
+  } catch (py::error_already_set& e) {
+    if (!e.matches(PyExc_ImportError)) throw;
+  }
+  const std::string here = py::str(py::module_::import("sys").attr("executable"));
+  const std::string message =
+      "scenehost gives meshes and images as NumPy arrays, and this Python (" + here +
+      ") cannot import numpy. The module was built for " SCENEHOST_PY_BUILT_FOR
+      " and needs NumPy there: run it with " SCENEHOST_PY_BUILT_FOR
+      " (Debian's python3-numpy), or install NumPy for this Python";
+  PyErr_SetString(PyExc_ModuleNotFoundError, message.c_str());
+  throw py::error_already_set();
+}
+
 // A read-only array over memory that `owner` keeps alive.
 template <typename T>
 py::array View(std::shared_ptr<const void> owner, const T* data, std::vector<py::ssize_t> shape,
                std::vector<py::ssize_t> strides) {
+  NeedNumPy();
   auto* keep = new std::shared_ptr<const void>(std::move(owner));
   py::capsule base(keep, [](void* p) { delete static_cast<std::shared_ptr<const void>*>(p); });
   py::array array(py::dtype::of<T>(), std::move(shape), std::move(strides), data, base);
@@ -141,6 +165,7 @@ py::object Vec2View(const std::shared_ptr<const host::Mesh>& mesh, const std::ve
 }
 
 py::array PolygonSizes(const host::Mesh& mesh) {
+  NeedNumPy();
   const std::size_t faces = mesh.FaceCount();
   py::array_t<std::uint32_t> sizes(static_cast<py::ssize_t>(faces));
   auto out = sizes.mutable_unchecked<1>();

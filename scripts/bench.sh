@@ -46,6 +46,8 @@ while IFS= read -r exe; do
   esac
 done < <(find "$build/bench" -type f -name 'bench_*' -perm -u+x ! -name '*.*' | sort)
 
+run bench_region /usr/bin/python3 "$root/bench/bench_region/bench_region.py" "$build/bin/scenehost"
+
 run six_findspots bash "$root/bench/bench_memory/six_findspots.sh" "$build/bin/scenehost"
 
 # The viewer: first full frame of a tileset in headless Chromium (skips,

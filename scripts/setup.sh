@@ -16,6 +16,7 @@ packages=(
   python3-distributed python3-gdal
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libcpp-httplib-dev chromium
+  locales
 )
 
 debian_packages() {
@@ -56,7 +57,26 @@ validator() {
   (cd "$(dirname "$0")/../tests/validate" && npm ci --no-audit --no-fund --silent)
 }
 
+# The suite runs once under a German locale (comma decimal separator): the
+# CTest suite_under_german_locale, which skips where the locale is missing.
+german_locale() {
+  if locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then return 0; fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "no de_DE.UTF-8 locale; run: sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8" >&2
+    return 0
+  fi
+  echo "generating the de_DE.UTF-8 locale"
+  if [ -f /etc/locale.gen ] && command -v locale-gen >/dev/null 2>&1; then
+    sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^de_DE\.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+  else
+    localedef -i de_DE -f UTF-8 de_DE.UTF-8
+  fi
+}
+
 debian_packages
+german_locale
 validator
 
 # The viewer page's packages (three.js, 3d-tiles-renderer, esbuild,

@@ -38,12 +38,12 @@
 
 #include "cancel_signal.h"
 #include "command_help.h"
-#include "elf_check.h"
 #include "message_text.h"
 #include "plugin_loader.h"
 #include "progress_display.h"
 #include "preview_settings.h"
 #include "runtime.h"
+#include "safe_file.h"
 #include "script_words.h"
 #include "view_server.h"
 
@@ -700,6 +700,9 @@ Exit RunWithProgress(host::Runtime& rt, Host& host, LogOutput& log, const Option
 
 int Main(int argc, char** argv) {
   // `scenehost view PATH ...` serves a viewer instead of running commands.
+  if (argc > 2 && std::string(argv[1]) == "help" && std::string(argv[2]) == "view") {
+    return scenehost::RunView({"--help"}, ExecutableDir());  // `scenehost help view`
+  }
   if (argc > 1 && std::string(argv[1]) == "view") {
     return scenehost::RunView(std::vector<std::string>(argv + 2, argv + argc), ExecutableDir());
   }

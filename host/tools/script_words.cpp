@@ -1,69 +1,28 @@
 #include "script_words.h"
 
-#include <charconv>
 #include <climits>
 
 namespace scenehost {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// [+-]digits
-bool IsWholeNumber(const std::string& w) {
-  std::size_t i = (!w.empty() && (w[0] == '+' || w[0] == '-')) ? 1 : 0;
-  if (i == w.size()) return false;
-  for (; i < w.size(); ++i) {
-    if (!IsDigit(w[i])) return false;
-  }
-  return true;
-}
-
-// [+-](digits[.digits] | .digits)[(e|E)[+-]digits]; no inf, nan or hex.
-bool IsDecimalNumber(const std::string& w) {
-  std::size_t i = (!w.empty() && (w[0] == '+' || w[0] == '-')) ? 1 : 0;
-  std::size_t mantissaDigits = 0;
-  while (i < w.size() && IsDigit(w[i])) ++i, ++mantissaDigits;
-  if (i < w.size() && w[i] == '.') {
-    ++i;
-    while (i < w.size() && IsDigit(w[i])) ++i, ++mantissaDigits;
-  }
-  if (mantissaDigits == 0) return false;
-  if (i < w.size() && (w[i] == 'e' || w[i] == 'E')) {
-    ++i;
-    if (i < w.size() && (w[i] == '+' || w[i] == '-')) ++i;
-    std::size_t expDigits = 0;
-    while (i < w.size() && IsDigit(w[i])) ++i, ++expDigits;
-    if (expDigits == 0) return false;
-  }
-  return i == w.size();
-}
-
-// from_chars takes no leading '+'.
-const char* NumberStart(const std::string& w) { return w.data() + (w[0] == '+' ? 1 : 0); }
-
-bool ToDouble(const std::string& w, double& out) {
-  const char* end = w.data() + w.size();
-  auto [ptr, ec] = std::from_chars(NumberStart(w), end, out);
-  return ec == std::errc() && ptr == end;
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 }  // namespace
 
+// A word is a number by the host's one grammar (XSI::ReadNumber); a quoted
+// word with blanks around stays the text it is.
 XSI::CValue ParseWord(const std::string& word) {
   if (word == "true") return XSI::CValue(true);
   if (word == "false") return XSI::CValue(false);
-  if (IsWholeNumber(word)) {
+  if (!word.empty() && !IsBlank(word.front()) && !IsBlank(word.back())) {
     long long whole = 0;
-    const char* end = word.data() + word.size();
-    auto [ptr, ec] = std::from_chars(NumberStart(word), end, whole);
-    if (ec == std::errc() && ptr == end && whole >= INT_MIN && whole <= INT_MAX) {
+    if (XSI::ReadWholeNumber(std::string_view(word), whole) == XSI::NumberText::Ok && whole >= INT_MIN &&
+        whole <= INT_MAX) {
       return XSI::CValue(static_cast<int>(whole));
     }
-  }
-  double number = 0.0;
-  if ((IsWholeNumber(word) || IsDecimalNumber(word)) && ToDouble(word, number)) {
-    return XSI::CValue(number);
+    double number = 0.0;
+    if (XSI::ReadNumber(std::string_view(word), number) == XSI::NumberText::Ok) return XSI::CValue(number);
   }
   return XSI::CValue(XSI::CString::FromUtf8(word));
 }

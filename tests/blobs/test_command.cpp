@@ -1,5 +1,7 @@
 // The findSpots command end to end: the real plug-in loaded into the real
 // runtime, images written to a scratch folder, run through ExecuteCommand.
+#include <cpl_string.h>
+#include <gdal.h>
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -47,6 +49,22 @@ class FindSpots : public ::testing::Test {
 bool IsGreen(const Picture& p, int x, int y) {
   const std::uint8_t* c = p.At(x, y);
   return c[0] == 0 && c[1] == 255 && c[2] == 0;
+}
+
+// `p` as a tiled RGB GeoTIFF (rows top first, as TIFF stores them).
+void WriteGeoTiff(const Picture& p, const std::string& path) {
+  GDALAllRegister();
+  char** options = CSLSetNameValue(nullptr, "TILED", "YES");
+  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), p.width, p.height, 3, GDT_Byte, options);
+  CSLDestroy(options);
+  ASSERT_NE(ds, nullptr);
+  std::vector<std::uint8_t> top(p.rgb.size());
+  for (int y = 0; y < p.height; ++y)
+    std::memcpy(&top[std::size_t(p.height - 1 - y) * p.width * 3], p.At(0, y), std::size_t(p.width) * 3);
+  EXPECT_EQ(GDALDatasetRasterIO(ds, GF_Write, 0, 0, p.width, p.height, top.data(), p.width, p.height, GDT_Byte, 3,
+                                nullptr, 3, p.width * 3, 1),
+            CE_None);
+  GDALClose(ds);
 }
 
 int ExpectedByte(int v) { return static_cast<int>(static_cast<double>(v) / 255.0 * 255.0) & 0xFF; }
@@ -310,6 +328,28 @@ TEST_F(FindSpots, ElevationIsReadAtTheCentreEvenOutsideARingBlob) {
   EXPECT_FALSE(r.Logged("no elevation map", 8));
   a.withElevation = false;
   EXPECT_EQ(Run(p, a).Text(), "0,5,5,6,6,1#");
+}
+
+TEST_F(FindSpots, GeoTiffMapsGiveTheSameSpotsAsBmp) {
+  // The host reads a picture by its content: a tiled GeoTIFF written by GDAL
+  // under the .bmp names findSpots asks for gives the BMP's answer.
+  Picture p(11, 11);
+  for (int y = 2; y <= 4; ++y)
+    for (int x = 6; x <= 9; ++x) p.SetGrey(x, y, 255);
+  Picture e(11, 11, 10, 10, 10);
+  e.Set(7, 3, 180, 30, 40);
+  Args a = White(0);
+  a.withElevation = true;
+  WriteBmp(e, dir.File("img_elevation.bmp"));
+  const RunResult bmp = Run(p, a);
+  ASSERT_TRUE(bmp.status.Succeeded()) << bmp.LogText();
+  WriteGeoTiff(p, dir.File("img.bmp"));
+  WriteGeoTiff(e, dir.File("img_elevation.bmp"));
+  a.imagesPath = dir.Prefix();
+  const RunResult tif = RunFindSpots(a);
+  ASSERT_TRUE(tif.status.Succeeded()) << tif.LogText();
+  EXPECT_EQ(tif.Text(), bmp.Text());
+  EXPECT_NE(tif.Text().find("," + std::to_string(ExpectedByte(180)) + "#"), std::string::npos) << tif.Text();
 }
 
 // ---- blobs.bmp ---------------------------------------------------------------------

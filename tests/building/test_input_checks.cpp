@@ -59,6 +59,9 @@ TEST_F(BuildingTest, CountsMustBeWholeNumbers) {
       {2.5f, "argument 'floors': '2.5' is not a whole number"},
       {L"3 storeys", "argument 'floors': '3 storeys' is not a whole number"},
       {L"0x10", "argument 'floors': '0x10' is not a whole number"},
+      {L"2,5", "argument 'floors': '2,5' is not a whole number"},
+      {L"1e400", "argument 'floors': '1e400' is not a finite number"},
+      {L"nan", "argument 'floors': 'nan' is not a finite number"},
       {L"", "argument 'floors': '' is not a whole number"},
       {inf, "argument 'floors': 'inf' is not a finite number"},
       {-inf, "argument 'floors': '-inf' is not a finite number"},
@@ -87,6 +90,7 @@ TEST_F(BuildingTest, WholeNumbersWrittenAsRealsOrTextBuildAsTheInt) {
   const std::string ints = journalOf({L"W", 2, 3, 2, L"brick", L"B", 1});
   EXPECT_EQ(journalOf({L"W", 2.0, L"3", L" +2 ", L"brick", L"B", 1}), ints);
   EXPECT_EQ(journalOf({L"W", 2.0f, L"3.0", L"2e0", L"brick", L"B", 1}), ints);
+  EXPECT_EQ(journalOf({L"W", L" 2 ", L"+3", L"\t+2 ", L"brick", L"B", 1}), ints);
 }
 
 TEST_F(BuildingTest, BuildingsOverTheUnitLimitAreRefusedAtOnceWithEstimateAndLimit) {
@@ -159,13 +163,15 @@ TEST_F(BuildingTest, NamesWithOuterWhiteSpaceAreRefusedAndLeaveTheUsersObjectAlo
     host::Runtime::Get().GetJournal().Clear();
     bt::Run r = bt::RaiseTower(name, 1, 2, 2);
     EXPECT_FALSE(r.status.Succeeded());
-    EXPECT_EQ(OwnError(), "RaiseTower: argument 'buildingname' '" + bt::Utf8(name) +
-                              "' must not begin or end with white space");
+    EXPECT_EQ(OwnError().find("RaiseTower: argument 'buildingname' '" + bt::Utf8(name) +
+                              "' begins or ends with white space (U+"),
+              0u)
+        << OwnError();
     EXPECT_TRUE(bt::Commands(L"ObjImport").empty());
     EXPECT_EQ(Snapshot(), before);
   }
   ExpectRefusedUpFront({L"a\x01" L"b", 1, 1, 1},
-                       "argument 'buildingname' 'a\x01" "b' must not contain the control character U+0001");
+                       "argument 'buildingname' 'a\x01" "b' holds the control character U+0001");
   ExpectRefusedUpFront({XSI::CString(std::wstring(257, L'n')), 1, 1, 1},
                        "argument 'buildingname' is 257 characters long; the limit is 256");
   ExpectRefusedUpFront({L"T", 1, 1, 1, XSI::CString(std::wstring(100000, L's'))},

@@ -4,7 +4,9 @@
 
 #include <map>
 
+#include "kit.h"
 #include "layout.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -26,8 +28,35 @@ TEST(Lots, ParseFindSpotsResultAndRefuseAnythingElse) {
   EXPECT_EQ(lots[1].elevation, 113);
   EXPECT_TRUE(city::ParseLots("", lots, error));
   EXPECT_TRUE(lots.empty());
-  for (const char* bad : {"0,1,2,3,4#", "0,1,2,3,4,5", "a,1,2,3,4,5#", "0,1,2,3,4,5#x"})
+  for (const char* bad : {"0,1,2,3,4#", "0,1,2,3,4,5", "a,1,2,3,4,5#", "0,1,2,3,4,5#x", "0x1,1,2,3,4,5#",
+                          "0,1.5,2,3,4,5#", "0,1,2,3,4,99999999999999999999#"})
     EXPECT_FALSE(city::ParseLots(bad, lots, error)) << bad;
+}
+
+// The units' vertex lines are read by the host's one number grammar.
+TEST(Kit, MeasuresTheCornerUnitsAndNamesAVertexThatIsNoNumber) {
+  const testsupport::TempDir dir("kit");
+  auto library = [&](const std::string& corner) {
+    for (const char* n : {"angle", "angleroof", "floor", "floorXclose", "ground", "groundXclose",
+                          "groundXdoor", "roof"}) {
+      std::string name = std::string("p1900_") + n + ".obj";
+      const std::size_t x = name.find('X');
+      name = x == std::string::npos ? name.insert(name.size() - 4, "X") : name;
+      dir.Write(name, "v 0 0 0\nv 1 1 1\n");
+    }
+    dir.Write("p1900_angleX.obj", corner);
+  };
+  KitSize kit{};
+  std::string error;
+  library("v 0 0 0\nv +2 1.5e0 .5 1\r\nvn 0 1 0\n");
+  ASSERT_TRUE(city::MeasureKit(dir.path().string() + "/", "X", kit, error)) << error;
+  EXPECT_EQ(kit.cell, 2.0);
+  EXPECT_EQ(kit.storey, 1.5);
+  for (const char* bad : {"0x10", "2,5", "1e400", "nan"}) {
+    library(std::string("v 0 0 0\nv 1 ") + bad + " 1\n");
+    EXPECT_FALSE(city::MeasureKit(dir.path().string() + "/", "X", kit, error)) << bad;
+    EXPECT_NE(error.find(std::string("'") + bad + "' is not a finite number"), std::string::npos) << error;
+  }
 }
 
 TEST(Footprints, LargestThatFitsAroundTheCentreOfAnAsymmetricBox) {

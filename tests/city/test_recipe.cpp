@@ -63,6 +63,12 @@ TEST(Recipe, WrongKeysAreNamedWithTheirZone) {
             p + "zone 2 ('red'): key 'name': another zone has the same name");
   EXPECT_EQ(Error(Replace(kGood, "\"name\": \"blue\"", "\"name\": \"a,b\"")),
             p + "zone 2 ('a,b'): key 'name': holds a comma");
+  // The host's one object name rule: a C1 control used to pass here and
+  // fail late, at the first building of the zone.
+  EXPECT_EQ(Error(Replace(kGood, "\"name\": \"blue\"", "\"name\": \"a\\u0085b\"")),
+            p + "zone 2 ('a\u0085b'): key 'name': holds the control character U+0085");
+  EXPECT_EQ(Error(Replace(kGood, "\"name\": \"blue\"", "\"name\": \"blue\\u00a0\"")),
+            p + "zone 2 ('blue\u00a0'): key 'name': begins or ends with white space (U+00A0)");
   EXPECT_EQ(Error(Replace(kGood, "\"floors\": [2, 6]", "\"floors\": [2, 6], \"floor\": 3")),
             p + "zone 1 ('red'): unknown key 'floor'");
   EXPECT_EQ(Error(Replace(kGood, "\"floors\": [2, 6]", "\"floors\": [0, 6]")),
@@ -87,6 +93,33 @@ TEST(Recipe, WrongTopLevelKeysAreNamed) {
   EXPECT_EQ(Error(R"({"images": "i", "map": "m", "elevation": false, "scale": 1, "height": 0, "seed": 1, "zones": []})"),
             p + "key 'zones': must be a non-empty list of zones, got []");
   EXPECT_NE(Error("{\"images\": ").find(p + "not valid JSON: "), std::string::npos);
+}
+
+// A recipe's numbers are JSON numbers: text that spells one is refused, and
+// so is a number beyond double's range, named.
+TEST(Recipe, NumbersAreJsonNumbersAndFinite) {
+  const std::string p = "recipe 'dir/town.json': ";
+  for (const char* text : {"\"0x10\"", "\"2,5\"", "\" 3 \"", "\"+4\"", "\"nan\"", "\"1e400\""}) {
+    EXPECT_EQ(Error(Replace(kGood, "\"scale\": 2", std::string("\"scale\": ") + text)),
+              p + "key 'scale': must be a number, got string") << text;
+    EXPECT_EQ(Error(Replace(kGood, "\"min_pixels\": 20, \"style\": \"brick\"",
+                            std::string("\"min_pixels\": ") + text + ", \"style\": \"brick\"")),
+              p + "zone 1 ('red'): key 'min_pixels': must be a whole number, got " + text) << text;
+  }
+  EXPECT_NE(Error(Replace(kGood, "\"height\": 40", "\"height\": 1e400")).find("overflow parsing '1e400'"),
+            std::string::npos);
+  EXPECT_NE(Error(Replace(kGood, "\"height\": 40", "\"height\": -1e400")).find("overflow parsing '-1e400'"),
+            std::string::npos);
+  // Hexadecimal and NaN are not JSON at all.
+  EXPECT_NE(Error(Replace(kGood, "\"height\": 40", "\"height\": 0x10")).find(p + "not valid JSON: "),
+            std::string::npos);
+  EXPECT_NE(Error(Replace(kGood, "\"height\": 40", "\"height\": NaN")).find(p + "not valid JSON: "),
+            std::string::npos);
+  city::Recipe r;
+  std::string error;
+  ASSERT_TRUE(city::ParseRecipe(Replace(kGood, "\"scale\": 2", "\"scale\": 2.5e0"), "dir/town.json", r, error))
+      << error;
+  EXPECT_EQ(r.scale, 2.5);
 }
 
 TEST(Recipe, OnlyRegularFilesOfModestSizeAreRead) {

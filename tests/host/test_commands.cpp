@@ -160,6 +160,31 @@ TEST_F(Commands, TranslateWithTheBuilderArgumentsCentresTheObject) {
   EXPECT_NE(Exec(L"Translate", {L"cube", 1, 0, 0, 7}), CStatus::OK);
 }
 
+// Text arguments are numbers by the one grammar (XSI::ReadNumber): a refused
+// text changes nothing and the error names it.
+TEST_F(Commands, TranslateAndSetValueReadTextNumbersOneWay) {
+  Import();
+  host::SceneObject* obj = Find(L"cube");
+  for (const wchar_t* bad : {L"0x10", L"2,5", L"1e400", L"nan", L"inf", L""}) {
+    const std::string shown = "'" + XSI::CString(bad).GetUtf8String() + "'";
+    EXPECT_EQ(Exec(L"Translate", {L"cube", bad, 0, 0, 1}), CStatus::InvalidArgument) << shown;
+    EXPECT_NE(LastError().find("Translate: x, y and z must be finite numbers, got " + shown), std::string::npos)
+        << LastError();
+    EXPECT_EQ(Exec(L"SetValue", {L"cube.posy", bad}), CStatus::InvalidArgument) << shown;
+    EXPECT_NE(LastError().find(shown), std::string::npos) << LastError();
+    EXPECT_EQ(obj->xf.pos[0], 0.0) << shown;
+    EXPECT_EQ(obj->xf.pos[1], 0.0) << shown;
+  }
+  ASSERT_EQ(Exec(L"Translate", {L"cube", L" 3 ", L"+4", L"-.5e1", 1}), CStatus::OK) << LastError();
+  EXPECT_EQ(obj->xf.pos[0], 3.0);
+  EXPECT_EQ(obj->xf.pos[1], 4.0);
+  EXPECT_EQ(obj->xf.pos[2], -5.0);
+  ASSERT_EQ(Exec(L"SetValue", {L"cube.posy", L"+4.25"}), CStatus::OK) << LastError();
+  EXPECT_EQ(obj->xf.pos[1], 4.25);
+  ASSERT_EQ(Exec(L"SetValue", {L"cube.posz", L" 3 "}), CStatus::OK) << LastError();
+  EXPECT_EQ(obj->xf.pos[2], 3.0);
+}
+
 TEST_F(Commands, SetValueRenamesAndRejectsBadPaths) {
   Import();
   EXPECT_EQ(Exec(L"SetValue", {L"cube.Name", L"box"}), CStatus::OK);

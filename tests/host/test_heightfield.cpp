@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "command_args.h"
 #include "heightfield.h"
 #include "host_test_util.h"
 #include "mesh_ops.h"
@@ -193,6 +194,63 @@ TEST_F(HeightFieldTest, BadArgumentsAreRefusedByNameAndChangeNothing) {
     EXPECT_NE(errors[first + i].find("CreateHeightField: "), std::string::npos) << errors[first + i];
     EXPECT_NE(errors[first + i].find(cases[i].expected), std::string::npos) << errors[first + i];
   }
+}
+
+// One object name rule for every command that makes or renames an object:
+// CreateHeightField once took a name holding U+0085 (a C1 control) that
+// RaiseTower refused. Each refusal changes nothing and says the same thing.
+TEST_F(HeightFieldTest, EveryCommandThatNamesAnObjectRefusesTheSameNames) {
+  const std::string path = RedPicture(dir_, "h.bmp", 2, 2, {1, 2, 3, 4});
+  const std::string cube = dir_.Write("cube.obj", testutil::kCubeObj);
+  ASSERT_EQ(Exec(L"ObjImport", {XSI::CString::FromUtf8(cube)}), XSI::CStatus::OK);
+  const std::pair<std::wstring, std::string> names[] = {
+      {L"a\u0085b", "holds the control character U+0085"},
+      {L"a\u009fb", "holds the control character U+009F"},
+      {L"a\u007fb", "holds the control character U+007F"},
+      {L"a\u0001b", "holds the control character U+0001"},
+      {L"a,b", "holds a comma"},
+      {L"a\u00a0", "begins or ends with white space (U+00A0)"},
+      {L"\u3000a", "begins or ends with white space (U+3000)"},
+      {std::wstring(257, L'n'), "is 257 characters long; the limit is 256"},
+  };
+  for (const auto& [name, why] : names) {
+    const std::string quoted = host::QuoteArg(XSI::CString(name)).GetUtf8String() + " ";
+    SCOPED_TRACE(why);
+    EXPECT_EQ(Make(path, 1.0, 1.0, 1.0, 1, name.c_str()), XSI::CStatus::InvalidArgument);
+    EXPECT_EQ(LastError(), "CreateHeightField: the object name " + quoted + why);
+    EXPECT_EQ(Exec(L"SetValue", {L"cube.Name", XSI::CString(name)}), XSI::CStatus::InvalidArgument);
+    EXPECT_EQ(LastError(), "cannot rename 'cube': the new name " + quoted + why);
+    if (name.size() < 200 && name.find(L'\u0001') == std::wstring::npos) {
+      const std::string file = dir_.Write(XSI::CString(name).GetUtf8String() + ".obj", testutil::kCubeObj);
+      EXPECT_EQ(Exec(L"ObjImport", {XSI::CString::FromUtf8(file)}), XSI::CStatus::InvalidArgument);
+      EXPECT_EQ(LastError(), "ObjImport: the file '" + file + "' would give the object name " + quoted.substr(0, quoted.size() - 1) +
+                                 ", which " + why);
+    }
+    ASSERT_EQ(host::Runtime::Get().GetScene().Count(), 1u);
+    EXPECT_EQ(host::Runtime::Get().GetScene().Objects().front()->name, L"cube");
+  }
+  // Inner white space and other characters are fine everywhere.
+  EXPECT_EQ(Make(path, 1.0, 1.0, 1.0, 1, L"my terrain \u00e9"), XSI::CStatus::OK);
+  EXPECT_EQ(Exec(L"SetValue", {L"cube.Name", L"my cube"}), XSI::CStatus::OK);
+}
+
+TEST_F(HeightFieldTest, TextExtentsAreReadByTheOneNumberGrammar) {
+  const std::string path = RedPicture(dir_, "h.bmp", 2, 2, {0, 0, 0, 255});
+  for (const wchar_t* bad : {L"0x10", L"2,5", L"1e400", L"nan"}) {
+    const std::string shown = "'" + XSI::CString(bad).GetUtf8String() + "'";
+    EXPECT_FALSE(Make(path, bad, 1.0, 1.0, 1).Succeeded()) << shown;
+    EXPECT_NE(LastError().find("sizeX must be a finite number > 0 and at most 1e30, got " + shown),
+              std::string::npos) << LastError();
+    EXPECT_FALSE(Make(path, 1.0, 1.0, 1.0, bad).Succeeded()) << shown;
+    EXPECT_NE(LastError().find("step must be a whole number of pixels >= 1, got " + shown), std::string::npos)
+        << LastError();
+  }
+  EXPECT_EQ(host::Runtime::Get().GetScene().Count(), 0u);
+  ASSERT_TRUE(Make(path, L" 3 ", L"+4", L"2", L"+1").Succeeded()) << LastError();
+  const host::Mesh& m = Terrain();
+  // X = (c + 0.5 - 1) * 3 / 2, Z = (r + 0.5 - 1) * 4 / 2, Y = red * 2 / 255.
+  ExpectVertex(m, 0, -0.75f, 0.0f, -1.0f);
+  ExpectVertex(m, 3, 0.75f, 2.0f, 1.0f);
 }
 
 TEST_F(HeightFieldTest, AGridOverTheVertexLimitIsRefusedBeforeAnythingIsBuilt) {

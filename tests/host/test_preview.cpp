@@ -123,6 +123,50 @@ TEST_F(PreviewTest, LargePictureIsSeamlessAndCentred) {
   EXPECT_NEAR(first, img.width - 1 - last, 1) << first << " " << last;
 }
 
+// The ground and the clipping planes used to have fixed sizes, so a scene
+// of 1e-6 units shrank behind a ground of 1e-3 and a flat terrain of 1e-8
+// vanished. Framed from the scene's own bounds, the cube covers the same
+// part of the picture at any scale, in every view.
+TEST_F(PreviewTest, AScaledSceneFillsTheFrameAsAtScaleOne) {
+  ImportCube();
+  auto cubePixels = [](const RgbImage& img) {
+    int n = 0;
+    for (int y = 0; y < img.height; ++y)
+      for (int x = 0; x < img.width; ++x) n += At(img, x, y).g - At(img, x, y).r > 30;
+    return n;
+  };
+  auto scale = [](double x, double y, double z) {
+    ASSERT_TRUE(Exec(L"SetValue", {L"cube.sclx", x}).Succeeded()) << LastError();
+    ASSERT_TRUE(Exec(L"SetValue", {L"cube.scly", y}).Succeeded()) << LastError();
+    ASSERT_TRUE(Exec(L"SetValue", {L"cube.sclz", z}).Succeeded()) << LastError();
+  };
+  for (host::render::View view : {host::render::View::Iso, host::render::View::Front, host::render::View::Top}) {
+    SCOPED_TRACE(host::render::ViewName(view));
+    scale(1, 1, 1);
+    RgbImage unit;
+    std::string error;
+    ASSERT_TRUE(Render(200, 160, view, unit, error)) << error;
+    const int expected = cubePixels(unit);
+    ASSERT_GT(expected, 200 * 160 / 5);
+    for (double s : {1e-6, 1e6}) {
+      scale(s, s, s);
+      RgbImage img;
+      ASSERT_TRUE(Render(200, 160, view, img, error)) << error;
+      EXPECT_NEAR(cubePixels(img), expected, expected / 50) << s;
+    }
+    // A flat slab 1e-8 high, as a flat terrain: seen from above or at an
+    // angle it fills the picture (from the front it is edge on).
+    if (view == host::render::View::Front) continue;
+    scale(1, 1e-8, 1);
+    RgbImage flat;
+    ASSERT_TRUE(Render(200, 160, view, flat, error)) << error;
+    EXPECT_GT(cubePixels(flat), 200 * 160 / 20) << "flat";
+    scale(1e-6, 1e-14, 1e-6);
+    ASSERT_TRUE(Render(200, 160, view, flat, error)) << error;
+    EXPECT_GT(cubePixels(flat), 200 * 160 / 20) << "tiny flat";
+  }
+}
+
 TEST_F(PreviewTest, SameSceneGivesTheSameBytes) {
   ImportCube();
   const std::string a = dir_.File("a.png"), b = dir_.File("b.png");

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host_test_util.h"
+#include "image_data.h"
 #include "mesh.h"
 
 namespace {
@@ -138,6 +139,25 @@ TEST_F(Raster, PicturesReadWholeAndByWindowInEveryLayout) {
   }
 }
 
+TEST_F(Raster, TiffBytesInMemoryReadAsTheFileDoes) {
+  TiffSpec s;
+  s.tiled = true;
+  const std::string path = WriteTiff(Path("m.tif"), s, Pattern);
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string error;
+  auto mem = host::LoadImageMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), "mem", error);
+  ASSERT_TRUE(mem) << error;
+  auto file = host::LoadImageFile(path, error);
+  ASSERT_TRUE(file) << error;
+  ASSERT_EQ(mem->width, file->width);
+  ASSERT_EQ(mem->height, file->height);
+  EXPECT_EQ(0, std::memcmp(mem->rows, file->rows, file->rowBytes * std::size_t(file->height)));
+  // Cut short in memory: refused with the name given.
+  EXPECT_FALSE(host::LoadImageMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()), 40, "cut", error));
+  EXPECT_EQ(error.rfind("cannot read image 'cut': ", 0), 0u) << error;
+}
+
 TEST_F(Raster, WindowClipsAreNeitherTheWholeClipNorShareItsPixels) {
   const std::string path = WriteTiff(Path("map.tif"), TiffSpec(), Pattern);
   XSI::CValue whole, again, part, otherPart, partUnderOtherName;
@@ -254,10 +274,19 @@ double UtmLatitudeOnCentralMeridian(double northing) {
   return lo * 180 / M_PI;
 }
 
+// The number at the start of `text` (JSON writes '.', whatever the locale).
+double LeadingNumber(const char* text) {
+  std::size_t n = 0;
+  while (text[n] && std::strchr("+-.0123456789eE", text[n])) ++n;
+  double d = NAN;
+  XSI::ReadNumber(std::string_view(text, n), d);
+  return d;
+}
+
 double JsonNumber(const std::string& json, const std::string& key) {
   const std::size_t at = json.find("\"" + key + "\":");
   EXPECT_NE(at, std::string::npos) << key << " in " << json;
-  return at == std::string::npos ? NAN : std::strtod(json.c_str() + at + key.size() + 3, nullptr);
+  return at == std::string::npos ? NAN : LeadingNumber(json.c_str() + at + key.size() + 3);
 }
 
 TEST_F(Raster, InfoPlacesAUtmRasterOnEarth) {
@@ -290,8 +319,8 @@ TEST_F(Raster, InfoPlacesAUtmRasterOnEarth) {
   const std::string geo = Text(out);
   EXPECT_NE(geo.find("\"crs\":\"EPSG:4326\""), std::string::npos) << geo;
   const std::size_t sizes = geo.find("\"pixel_size_m\":[") + 16;
-  EXPECT_NEAR(std::strtod(geo.c_str() + sizes, nullptr), 55.80, 0.05) << geo;
-  EXPECT_NEAR(std::strtod(geo.c_str() + geo.find(',', sizes) + 1, nullptr), 111.41, 0.05) << geo;
+  EXPECT_NEAR(LeadingNumber(geo.c_str() + sizes), 55.80, 0.05) << geo;
+  EXPECT_NEAR(LeadingNumber(geo.c_str() + geo.find(',', sizes) + 1), 111.41, 0.05) << geo;
   EXPECT_NEAR(JsonNumber(geo, "lon"), 10.0, 1e-12);
   EXPECT_NEAR(JsonNumber(geo, "lat"), 60.0, 1e-12);
 
@@ -305,6 +334,17 @@ TEST_F(Raster, InfoPlacesAUtmRasterOnEarth) {
   EXPECT_EQ(Exec(L"GetRasterInfo", {L""}), XSI::CStatus::InvalidArgument);
   EXPECT_EQ(Exec(L"GetRasterInfo", {XSI::CString::FromUtf8(Path("none.tif"))}), XSI::CStatus::Fail);
   EXPECT_NE(LastError().find("no such file"), std::string::npos) << LastError();
+}
+
+TEST_F(Raster, FuzzFindingsAreReadWithoutHarm) {
+  // A geographic CRS labelled with EPSG:4352, a geocentric code: PROJ
+  // crashed looking for its transformation. Not placed on Earth now.
+  const std::string dir = std::string(XSI_SOURCE_DIR) + "/tests/host/fixtures/geotiff/";
+  XSI::CValue out;
+  ASSERT_EQ(Exec(L"GetRasterInfo", {XSI::CString::FromUtf8(dir + "geographic_crs_with_geocentric_code.tif")}, &out),
+            XSI::CStatus::OK)
+      << LastError();
+  EXPECT_NE(Text(out).find("\"georeferenced\":false"), std::string::npos) << Text(out);
 }
 
 // ---- SampleRaster -------------------------------------------------------------
@@ -336,6 +376,28 @@ TEST_F(Raster, SamplesBandOneAtPointsInTheirOrder) {
   EXPECT_NE(LastError().find("point 2 (column 8, row 0) is outside"), std::string::npos) << LastError();
   for (const wchar_t* bad : {L"", L"1", L"1 2 3", L"1.5 2", L"-1 0", L"a b", L"1 2;;3 4"}) {
     EXPECT_EQ(Exec(L"SampleRaster", {d, bad}), XSI::CStatus::InvalidArgument) << XSI::CString(bad).GetUtf8String();
+  }
+
+  // Whole-number bands keep their sign and their range.
+  const struct {
+    GDALDataType type;
+    double extreme;
+    const char* text;
+  } types[] = {{GDT_Int16, -32768, "-32768"},
+               {GDT_UInt16, 65535, "65535"},
+               {GDT_Int32, -2147483648.0, "-2147483648"},
+               {GDT_Float64, 1e300, "1e+300"}};
+  for (const auto& k : types) {
+    SCOPED_TRACE(GDALGetDataTypeName(k.type));
+    TiffSpec t;
+    t.bands = 1;
+    t.type = k.type;
+    const std::string name = std::string("t") + GDALGetDataTypeName(k.type) + ".tif";
+    const XSI::CString q = XSI::CString::FromUtf8(WriteTiff(Path(name), t, [&](int, int c, int r) {
+      return c == 0 && r == 0 ? k.extreme : k.type == GDT_UInt16 ? c + r : -(c + r);
+    }));
+    ASSERT_EQ(Exec(L"SampleRaster", {q, L"0 0;3 2"}, &out), XSI::CStatus::OK) << LastError();
+    EXPECT_EQ(Text(out), std::string(k.text) + (k.type == GDT_UInt16 ? ";5" : ";-5"));
   }
 
   // Other formats: the red level findSpots reads.
@@ -402,6 +464,53 @@ TEST_F(Raster, WindowTerrainIsTheWholeTerrainAtTheSamePixels) {
   EXPECT_EQ(Positions(L"all").size(), Positions(L"whole").size());
   const std::vector<host::Vec3> a = Positions(L"all"), w = Positions(L"whole");
   EXPECT_EQ(0, std::memcmp(a.data(), w.data(), a.size() * sizeof(host::Vec3)));
+}
+
+// A 24-bit BMP with red = red(column, row from the top), green and blue 0.
+std::string WriteRedBmp(const std::string& path, int w, int h, const std::function<int(int, int)>& red) {
+  const int stride = (w * 3 + 3) / 4 * 4;
+  std::vector<std::uint8_t> b(54 + std::size_t(stride) * h, 0);
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i));
+  };
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(2, std::uint32_t(b.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, std::uint32_t(w));
+  put32(22, std::uint32_t(h));
+  b[26] = 1;
+  b[28] = 24;
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) b[54 + std::size_t(h - 1 - r) * stride + std::size_t(c) * 3 + 2] = std::uint8_t(red(c, r));
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+  return path;
+}
+
+TEST_F(Raster, AWindowOfABmpBuildsAsTheSameWindowOfATiff) {
+  // Decoded whole and cut, or read row by row through GDAL: the same grid.
+  const auto red = [](int c, int r) { return Pattern(1, c, r); };
+  TiffSpec s;
+  s.width = 23;
+  s.height = 17;
+  const XSI::CString tif = XSI::CString::FromUtf8(WriteTiff(Path("m.tif"), s, Pattern));
+  const XSI::CString bmp = XSI::CString::FromUtf8(WriteRedBmp(Path("m.bmp"), 23, 17, red));
+  for (const wchar_t* units : {L"levels", L"metres"}) {
+    SCOPED_TRACE(XSI::CString(units).GetUtf8String());
+    ASSERT_EQ(Exec(L"CreateHeightField", {tif, L"a", 9, 7, 0.5, 2, 5, 6, 9, 7, units}), XSI::CStatus::OK) << LastError();
+    ASSERT_EQ(Exec(L"CreateHeightField", {bmp, L"b", 9, 7, 0.5, 2, 5, 6, 9, 7, units}), XSI::CStatus::OK) << LastError();
+    const std::vector<host::Vec3> a = Positions(L"a"), b = Positions(L"b");
+    ASSERT_EQ(a.size(), 20u);  // columns 0 2 4 6 8, rows 0 2 4 6
+    ASSERT_EQ(a.size(), b.size());
+    EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(host::Vec3)));
+    // Metres: the raw red value times height; levels: red * height / 255.
+    const double expected = std::wstring(units) == L"metres" ? red(5, 6) * 0.5 : red(5, 6) * 0.5 / 255.0;
+    EXPECT_FLOAT_EQ(a[0].y, float(expected));
+    ASSERT_EQ(Exec(L"DeleteObj", {L"a,b"}), XSI::CStatus::OK);
+  }
+  EXPECT_EQ(Exec(L"CreateHeightField", {bmp, L"c", 9, 7, 1, 1, 20, 0, 9, 7}), XSI::CStatus::InvalidArgument);
+  EXPECT_NE(LastError().find("is not inside the image of 23 x 17 pixels"), std::string::npos) << LastError();
 }
 
 TEST_F(Raster, MetresTerrainFromADemAndItsRefusals) {

@@ -274,6 +274,93 @@ TEST(ValueToDouble, TextParsingIgnoresTheProcessLocale) {
   std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
+// ---- the one number reader -----------------------------------------------------
+
+// XSI::ReadNumber is what every command, plug-in and file reader uses; the
+// grammar is docs/commands.md's "Numbers in text".
+TEST(NumberText, TheGrammarIsDecimalOnly) {
+  using XSI::NumberText;
+  struct Case {
+    const char* text;
+    NumberText expected;
+    double value;
+  } cases[] = {
+      {" 3 ", NumberText::Ok, 3.0},           {"+4", NumberText::Ok, 4.0},
+      {"\t-2.5e1\r\n", NumberText::Ok, -25.0}, {".5", NumberText::Ok, 0.5},
+      {"5.", NumberText::Ok, 5.0},             {"1e-400", NumberText::Ok, 0.0},
+      {"0x10", NumberText::NotANumber, 0},     {"2,5", NumberText::NotANumber, 0},
+      {"", NumberText::NotANumber, 0},         {"  ", NumberText::NotANumber, 0},
+      {"+-1", NumberText::NotANumber, 0},      {"++1", NumberText::NotANumber, 0},
+      {"1e", NumberText::NotANumber, 0},       {"4 2", NumberText::NotANumber, 0},
+      {"nan(1)", NumberText::NotANumber, 0},   {"1e400", NumberText::OutOfRange, 0},
+      {"-1e400", NumberText::OutOfRange, 0},   {"nan", NumberText::NotFinite, 0},
+      {"-Infinity", NumberText::NotFinite, 0}, {"+inf", NumberText::NotFinite, 0},
+  };
+  for (const Case& c : cases) {
+    double out = 99.0;
+    EXPECT_EQ(XSI::ReadNumber(std::string_view(c.text), out), c.expected) << c.text;
+    double wide = 99.0;
+    EXPECT_EQ(XSI::ReadNumber(CString::FromUtf8(c.text), wide), c.expected) << c.text;
+    if (c.expected == NumberText::Ok) {
+      EXPECT_EQ(out, c.value) << c.text;
+      EXPECT_EQ(wide, c.value) << c.text;
+    } else if (c.expected != NumberText::NotFinite) {
+      EXPECT_EQ(out, 99.0) << c.text << ": a refused text leaves the result alone";
+    }
+  }
+  // Only ASCII blanks surround a number; a no-break space is not one.
+  double out = 0;
+  EXPECT_EQ(XSI::ReadNumber(CString(L"\u00a03"), out), NumberText::NotANumber);
+}
+
+TEST(NumberText, WholeNumbersHaveNoFractionAndNamesTheirLimit) {
+  using XSI::NumberText;
+  long long out = 0;
+  EXPECT_EQ(XSI::ReadWholeNumber(std::string_view(" +007 "), out), NumberText::Ok);
+  EXPECT_EQ(out, 7);
+  EXPECT_EQ(XSI::ReadWholeNumber(CString(L"-9223372036854775808"), out), NumberText::Ok);
+  EXPECT_EQ(out, LLONG_MIN);
+  EXPECT_EQ(XSI::ReadWholeNumber(std::string_view("9223372036854775808"), out), NumberText::OutOfRange);
+  for (const char* t : {"3.0", "1e2", "0x10", "2,5", "nan", "", "-", "+ 1"})
+    EXPECT_EQ(XSI::ReadWholeNumber(std::string_view(t), out), NumberText::NotANumber) << t;
+}
+
+TEST(NumberText, TheProblemSaysWhatIsWrong) {
+  auto problem = [](const char* t) {
+    double d = 0;
+    const CString text = CString::FromUtf8(t);
+    return XSI::NumberTextProblem(text, XSI::ReadNumber(text, d)).GetUtf8String();
+  };
+  EXPECT_EQ(problem("3"), "");
+  EXPECT_EQ(problem("0x10"), "is not a decimal number (hexadecimal is not read)");
+  EXPECT_EQ(problem("-0X1p3"), "is not a decimal number (hexadecimal is not read)");
+  EXPECT_EQ(problem("2,5"), "is not a number (the decimal separator is '.')");
+  EXPECT_EQ(problem("1e400"), "is beyond the range of a number");
+  EXPECT_EQ(problem("nan"), "is not a finite number");
+  EXPECT_EQ(problem(" "), "is not a number (it is empty)");
+  EXPECT_EQ(problem("abc"), "is not a decimal number");
+}
+
+// Under a comma-decimal locale nothing changes: the reader never asks the
+// locale (the whole suite also runs under LC_ALL=de_DE.UTF-8, see
+// tests/CMakeLists.txt).
+TEST(NumberText, TheProcessLocaleChangesNothing) {
+  const char* old = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = old ? old : "C";
+  bool german = false;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8"})
+    if (std::setlocale(LC_ALL, name)) {
+      german = true;
+      break;
+    }
+  double d = 0;
+  EXPECT_EQ(XSI::ReadNumber(std::string_view("2.5"), d), XSI::NumberText::Ok);
+  EXPECT_EQ(d, 2.5);
+  EXPECT_EQ(XSI::ReadNumber(std::string_view("2,5"), d), XSI::NumberText::NotANumber);
+  std::setlocale(LC_ALL, saved.c_str());
+  if (!german) GTEST_SKIP() << "no German locale on this machine (scripts/setup.sh generates de_DE.UTF-8)";
+}
+
 TEST(ValueToFloat, IsTheDoubleRoundedToFloat) {
   EXPECT_EQ(CValue(0.1).GetAsFloat(), 0.1f);
   EXPECT_EQ(Text("0.1").GetAsFloat(), 0.1f);

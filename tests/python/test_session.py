@@ -1,13 +1,15 @@
 """Hosts, plug-in paths, the log (logging, callbacks, Ctrl-C) and the journal."""
 import _thread
 import logging
+import os
+import subprocess
 import sys
 import threading
 
 import pytest
 
 import scenehost
-from conftest import CUBE, SOURCE
+from conftest import CUBE, IMAGES, SOURCE
 
 
 def test_missing_plugin_folder_and_home(tmp_path):
@@ -139,3 +141,38 @@ def test_ctrl_c_in_a_loop_leaves_only_whole_commands(host):
     runs = [e for e in host.journal if e.kind == "command" and e.name == "Duplicate"]
     assert runs and all(e.status == 0 for e in runs)
     assert len(host.scene) == 1 + len(runs)
+
+
+def test_a_python_without_numpy_is_told_which_python_to_use(tmp_path):
+    # A numpy that cannot be imported, first on the path, stands for an
+    # interpreter that has none.
+    (tmp_path / "numpy").mkdir()
+    (tmp_path / "numpy" / "__init__.py").write_text(
+        "raise ModuleNotFoundError(\"No module named 'numpy'\", name='numpy')\n")
+    script = (
+        "import scenehost\n"
+        "h = scenehost.Host()\n"
+        f"h.run('ObjImport', {str(CUBE)!r})\n"
+        "print(h.scene['cube'].mesh.bounds()[1])\n"
+        "for what in ('positions', 'pixels'):\n"
+        "    try:\n"
+        "        if what == 'positions':\n"
+        "            h.scene['cube'].mesh.positions\n"
+        "        else:\n"
+        f"            h.run('CreateImageClip', {str(IMAGES / 'map.bmp')!r})\n"
+        "            h.images[0].pixels()\n"
+        "    except ModuleNotFoundError as e:\n"
+        "        print(what, e)\n")
+    # The package this test imported (the folder above it).
+    module_dir = os.path.dirname(os.path.dirname(os.path.abspath(scenehost.__file__)))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(tmp_path), module_dir]))
+    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True,
+                         timeout=120)
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    assert lines[0] == "(5.0, 10.0, 5.0)", "what needs no NumPy still works"
+    for line, what in zip(lines[1:], ("positions", "pixels")):
+        assert line.startswith(what + " scenehost gives meshes and images as NumPy arrays"), line
+        assert f"this Python ({sys.executable}) cannot import numpy" in line
+        assert "The module was built for " in line and "needs NumPy there" in line
+    assert len(lines) == 3

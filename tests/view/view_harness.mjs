@@ -150,6 +150,8 @@ export function readGlb(file) {
 export function startViewer(scenehost, target) {
   return new Promise((resolve, reject) => {
     const child = spawn(scenehost, ['view', target, '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
+    // A check that throws must not leave the server running after node ends.
+    process.on('exit', () => { if (child.exitCode === null) child.kill('SIGINT'); });
     let out = '', err = '';
     child.stderr.on('data', (d) => { err += d; });
     child.stdout.on('data', (d) => {

@@ -3,6 +3,8 @@
 // back as a CStatus (and an error line in the log), never as an exception.
 #pragma once
 
+#include "xsi_api.h"
+
 #include <cfloat>
 
 #include "xsi_status.h"
@@ -37,7 +39,7 @@ enum siInstallationPath {
 // The SDK's default time argument.
 constexpr double kDefaultTime = DBL_MAX;
 
-class Application {
+class XSI_API Application {
  public:
   // Runs a host or plug-in command with positional arguments; the command's
   // value goes to `out` (left empty when the command has none).

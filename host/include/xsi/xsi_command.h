@@ -2,6 +2,8 @@
 // plug-in's _Init callback. Arguments reach _Execute in declaration order.
 #pragma once
 
+#include "xsi_api.h"
+
 #include "xsi_siobject.h"
 
 namespace XSI {
@@ -16,7 +18,7 @@ class Argument : public SIObject {
   long index_ = -1;
 };
 
-class ArgumentArray {
+class XSI_API ArgumentArray {
  public:
   ArgumentArray() = default;
   explicit ArgumentArray(const CRef& command) : command_(command) {}
@@ -28,7 +30,7 @@ class ArgumentArray {
   CRef command_;
 };
 
-class Command : public SIObject {
+class XSI_API Command : public SIObject {
  public:
   using SIObject::SIObject;
   CStatus PutDescription(const CString& text);

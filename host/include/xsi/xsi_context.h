@@ -3,11 +3,13 @@
 // CValueArray, by position) and takes "ReturnValue".
 #pragma once
 
+#include "xsi_api.h"
+
 #include "xsi_siobject.h"
 
 namespace XSI {
 
-class Context : public SIObject {
+class XSI_API Context : public SIObject {
  public:
   using SIObject::SIObject;
   CRef GetSource() const;

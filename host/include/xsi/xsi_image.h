@@ -7,6 +7,8 @@
 // so a plug-in that visits every pixel pays no call into the host per pixel.
 #pragma once
 
+#include "xsi_api.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -90,7 +92,7 @@ inline void ReadPixel(const std::uint8_t* p, int channels, CColor& out) {
 
 }  // namespace image_detail
 
-class Image {
+class XSI_API Image {
  public:
   // The host's record of a loaded picture; it begins with the ImagePixels
   // an Image reads.
@@ -134,7 +136,7 @@ class Image {
   std::shared_ptr<const ImagePixels> pixels_;
 };
 
-class ImageClip2 : public SIObject {
+class XSI_API ImageClip2 : public SIObject {
  public:
   using SIObject::SIObject;
   Image GetImage(double time = kDefaultTime) const;

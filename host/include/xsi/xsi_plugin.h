@@ -56,7 +56,6 @@ namespace XSI {
 template <typename Body>
 CStatus GuardCallback(const wchar_t* where, Body&& body) noexcept {
   CStatus status = CStatus::Fail;
-  const char* what = nullptr;
   const wchar_t* reason = L" stopped on an unknown internal error";
   try {
     return body();
@@ -64,14 +63,17 @@ CStatus GuardCallback(const wchar_t* where, Body&& body) noexcept {
     status = CStatus::OutOfMemory;
     reason = L" stopped: not enough memory";
   } catch (const std::exception& e) {
-    what = e.what();
-    reason = L" stopped on an internal error: ";
+    // The exception, and the text what() points at, end with this handler.
+    try {
+      Application().LogMessage(CString(where) + L" stopped on an internal error: " + CString::FromUtf8(e.what()),
+                               siErrorMsg);
+    } catch (...) {
+    }
+    return CStatus::Fail;
   } catch (...) {
   }
   try {
-    CString line = CString(where) + reason;
-    if (what) line += CString::FromUtf8(what);
-    Application().LogMessage(line, siErrorMsg);
+    Application().LogMessage(CString(where) + reason, siErrorMsg);
   } catch (...) {
     // Nothing more can be reported; the status still says it failed.
   }

@@ -2,6 +2,8 @@
 // is the plug-in's name.
 #pragma once
 
+#include "xsi_api.h"
+
 #include "xsi_siobject.h"
 
 namespace XSI {
@@ -11,7 +13,7 @@ class PluginItem : public SIObject {
   using SIObject::SIObject;
 };
 
-class PluginRegistrar : public SIObject {
+class XSI_API PluginRegistrar : public SIObject {
  public:
   using SIObject::SIObject;
   CStatus PutAuthor(const CString& author);

@@ -18,12 +18,14 @@
 // display attached the calls only keep count.
 #pragma once
 
+#include "xsi_api.h"
+
 #include "xsi_status.h"
 #include "xsi_string.h"
 
 namespace XSI {
 
-class ProgressBar {
+class XSI_API ProgressBar {
  public:
   ProgressBar() = default;
   ProgressBar(const ProgressBar&) = delete;

@@ -1,13 +1,15 @@
 // Selection: the scene's current selection, an ordered list of objects.
 #pragma once
 
+#include "xsi_api.h"
+
 #include "xsi_ref.h"
 #include "xsi_status.h"
 #include "xsi_string.h"
 
 namespace XSI {
 
-class Selection {
+class XSI_API Selection {
  public:
   long GetCount() const;
   // Item i, or an invalid CRef when there is none.

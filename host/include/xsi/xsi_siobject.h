@@ -3,6 +3,8 @@
 // already deleted) is invalid: getters return empty values and setters fail.
 #pragma once
 
+#include "xsi_api.h"
+
 #include "xsi_application.h"
 #include "xsi_ref.h"
 #include "xsi_status.h"
@@ -11,7 +13,7 @@
 
 namespace XSI {
 
-class SIObject {
+class XSI_API SIObject {
  public:
   SIObject() = default;
   explicit SIObject(const CRef& ref) : ref_(ref) {}
@@ -32,7 +34,7 @@ class SIObject {
   CRef ref_;
 };
 
-class ProjectItem : public SIObject {
+class XSI_API ProjectItem : public SIObject {
  public:
   using SIObject::SIObject;
 

@@ -1,12 +1,14 @@
 // CString: wide text, the SDK's string type. Converts to and from UTF-8.
 #pragma once
 
+#include "xsi_api.h"
+
 #include <cstddef>
 #include <string>
 
 namespace XSI {
 
-class CString {
+class XSI_API CString {
  public:
   CString() = default;
   CString(const wchar_t* text) : text_(text ? text : L"") {}  // NOLINT

@@ -7,7 +7,10 @@
 // empty reads as 0, false or "", and anything unparsable reads as 0.
 #pragma once
 
+#include "xsi_api.h"
+
 #include <climits>
+#include <string_view>
 #include <vector>
 
 #include "xsi_ref.h"
@@ -17,7 +20,7 @@ namespace XSI {
 
 class CValue;
 
-class CValueArray {
+class XSI_API CValueArray {
  public:
   explicit CValueArray(long size = 0);
   CValueArray(const CValueArray&);
@@ -39,7 +42,7 @@ class CValueArray {
   std::vector<CValue> items_;
 };
 
-class CValue {
+class XSI_API CValue {
  public:
   enum DataType { siEmpty = 0, siInt4, siFloat, siDouble, siBool, siString, siArray, siRef };
 
@@ -95,5 +98,35 @@ class CValue {
   CRef ref_;
   CValueArray a_;
 };
+
+// ---- numbers in text ----------------------------------------------------------
+//
+// The one way the host and its plug-ins turn text into a number. The grammar
+// is in docs/commands.md ("Numbers in text"): ASCII blanks around, one
+// optional sign, decimal digits with an optional '.' fraction and exponent.
+// It never depends on the process locale; hexadecimal ("0x10"), a comma as
+// the decimal separator ("2,5") and trailing words are not numbers. Neither
+// call throws.
+
+enum class NumberText {
+  Ok,          // a finite number; `out` holds it
+  NotANumber,  // not of the grammar at all; `out` is unchanged
+  OutOfRange,  // a number beyond what the result can hold ("1e400"); `out` is unchanged
+  NotFinite,   // "nan", "inf" or "infinity" by name; `out` holds it
+};
+
+// The whole text as a real. Underflow ("1e-400") gives +-0.
+XSI_API NumberText ReadNumber(std::string_view utf8, double& out) noexcept;
+XSI_API NumberText ReadNumber(const CString& text, double& out) noexcept;
+
+// The whole text as a whole decimal number ("12", "-3", "+007"); a fraction or
+// an exponent is NotANumber, more than long long holds is OutOfRange.
+XSI_API NumberText ReadWholeNumber(std::string_view utf8, long long& out) noexcept;
+XSI_API NumberText ReadWholeNumber(const CString& text, long long& out) noexcept;
+
+// What is wrong with `text`, for a result other than Ok, as the words that
+// follow the quoted text in an error: for "0x10", "is not a decimal number
+// (hexadecimal is not read)". Empty for Ok.
+XSI_API CString NumberTextProblem(const CString& text, NumberText result);
 
 }  // namespace XSI

@@ -4,6 +4,8 @@
 // x then y then z, so roty = -90 turns +X into +Z), sclx scly sclz.
 #pragma once
 
+#include "xsi_api.h"
+
 #include "xsi_siobject.h"
 
 namespace XSI {
@@ -44,7 +46,7 @@ class Kinematics : public ProjectItem {
   KinematicState GetLocal() const { return KinematicState(ref_, false); }
 };
 
-class X3DObject : public ProjectItem {
+class XSI_API X3DObject : public ProjectItem {
  public:
   using ProjectItem::ProjectItem;
   Kinematics GetKinematics() const { return Kinematics(ref_); }

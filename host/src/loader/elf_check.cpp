@@ -1,4 +1,5 @@
 #include "elf_check.h"
+#include "safe_file.h"
 
 #include <elf.h>
 #include <fcntl.h>
@@ -654,17 +655,6 @@ class ElfImage {
 };
 
 }  // namespace
-
-const char* FileKindName(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISREG(mode)) return "a regular file";
-  return "not a regular file";
-}
 
 std::string FindSharedObjectProblem(const std::string& path, SdkVersionExport* version) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer before fstat

@@ -48,8 +48,4 @@ struct SdkVersionExport {
 // holds the SDK version export (found or not).
 std::string FindSharedObjectProblem(const std::string& path, SdkVersionExport* version = nullptr);
 
-// "a folder", "a FIFO", "a character device", ...: for refusing a file that
-// is not a regular one.
-const char* FileKindName(mode_t mode);
-
 }  // namespace host

@@ -61,6 +61,11 @@ Matrix Multiply(const Matrix& a, const Matrix& b) {
 
 }  // namespace
 
+float SceneSize(const Box& b) {
+  if (b.empty) return 0;
+  return std::max({b.hi.x - b.lo.x, b.hi.y - b.lo.y, b.hi.z - b.lo.z});
+}
+
 bool ParseView(const std::string& name, View& view) {
   std::string lower = name;
   std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -115,12 +120,16 @@ Camera FrameBox(const Box& framed, const Box& depth, View view, int width, int h
     y0 = std::min(y0, Dot(c, up));
     y1 = std::max(y1, Dot(c, up));
   }
-  // A flat or point-like scene still gets a picture of some size.
+  // Everything is in proportion to the scene's own size, so a scene of any
+  // finite size fills the frame the same way. A scene flat in the picture
+  // takes its size from its depth; a single point gets a unit picture.
   float w = x1 - x0, h = y1 - y0;
-  const float size = std::max({w, h, 1e-3f * (std::fabs(x0) + std::fabs(y0) + 1.0f)});
+  float size = std::max(w, h);
+  if (!(size > 0)) size = SceneSize(framed);
+  if (!(size > 0)) size = 1;
   const float margin = 0.05f * size;
-  w = std::max(w, 1e-6f) + 2 * margin;
-  h = std::max(h, 1e-6f) + 2 * margin;
+  w = std::max(w, 1e-3f * size) + 2 * margin;
+  h = std::max(h, 1e-3f * size) + 2 * margin;
   const float aspect = static_cast<float>(width) / static_cast<float>(height);
   if (w / h < aspect) w = h * aspect; else h = w / aspect;
   const float cx = (x0 + x1) / 2, cy = (y0 + y1) / 2;
@@ -134,7 +143,7 @@ Camera FrameBox(const Box& framed, const Box& depth, View view, int width, int h
     z0 = std::min(z0, Dot(c, back));
     z1 = std::max(z1, Dot(c, back));
   }
-  const float pad = 0.01f * std::max(z1 - z0, size) + 1e-3f;
+  const float pad = 0.01f * std::max(z1 - z0, size);
   cam.nearZ = -(z1 + pad);  // distances in front of the camera, as glOrtho takes them
   cam.farZ = -(z0 - pad);
   return cam;

@@ -36,6 +36,9 @@ struct Box {
   Vec3 Centre() const;
 };
 
+// The box's largest extent along an axis; 0 for an empty or point box.
+float SceneSize(const Box& b);
+
 using Matrix = std::array<float, 16>;
 
 struct Camera {
@@ -53,6 +56,8 @@ struct Camera {
 // Frames `framed` (with a margin of 5% of its larger picture side) for a
 // width x height picture; `depth` must hold everything drawn (the framed box
 // and the ground). Both boxes are relative to the origin of the draw list.
+// The picture extent and the clipping planes are in proportion to the
+// boxes alone, so a scene of 1e-6 or 1e6 units is framed as one of 1.
 Camera FrameBox(const Box& framed, const Box& depth, View view, int width, int height);
 
 }  // namespace host::render

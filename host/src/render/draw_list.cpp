@@ -113,7 +113,11 @@ bool BuildDrawList(const std::vector<ExportItem>& items, DrawList& list, std::st
 
 void AddGround(DrawList& list, const float (&rgb)[3]) {
   const Box& b = list.sceneBox;
-  const float reach = 0.6f * std::max(b.hi.x - b.lo.x, b.hi.z - b.lo.z) + 1e-3f;
+  // Sized from the scene alone: a fixed size would dwarf a tiny scene (and
+  // the camera frames the ground's depth) or vanish under a huge one.
+  float reach = 0.6f * std::max(b.hi.x - b.lo.x, b.hi.z - b.lo.z);
+  if (!(reach > 0)) reach = 0.6f * SceneSize(b);
+  if (!(reach > 0)) reach = 1;
   // A little below the lowest point, so the scene's own bottom faces win.
   const float y = b.lo.y - 1e-3f * (b.hi.y - b.lo.y + reach);
   const Vec3 colour{rgb[0], rgb[1], rgb[2]};

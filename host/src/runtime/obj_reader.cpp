@@ -9,7 +9,6 @@
 #include <tiny_obj_loader.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cfloat>
 #include <cmath>
 #include <filesystem>
@@ -19,6 +18,7 @@
 #include <type_traits>
 
 #include "safe_file.h"
+#include "xsi_value.h"
 
 namespace host {
 namespace {
@@ -59,42 +59,19 @@ std::string Shown(std::string_view field) {
   return "'" + out + "'";
 }
 
-// from_chars reports underflow and overflow alike as out of range. A number
-// whose leading digit sits below the units place underflows: it reads as 0.
-bool Underflows(std::string_view s) {
-  if (!s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
-  const std::size_t ePos = std::min(s.find_first_of("eE"), s.size());
-  const std::string_view mantissa = s.substr(0, ePos);
-  long long exponent = 0;
-  if (ePos < s.size()) {
-    std::string_view e = s.substr(ePos + 1);
-    if (!e.empty() && e[0] == '+') e.remove_prefix(1);
-    const auto r = std::from_chars(e.data(), e.data() + e.size(), exponent);
-    if (r.ec == std::errc::result_out_of_range) return !e.empty() && e[0] == '-';
-  }
-  const std::size_t dot = std::min(mantissa.find('.'), mantissa.size());
-  const std::size_t lead = mantissa.find_first_of("123456789");
-  if (lead == std::string_view::npos) return true;
-  const long long leadPower = lead < dot ? static_cast<long long>(dot - lead - 1)
-                                         : -static_cast<long long>(lead - dot);
-  return leadPower + exponent < 0;
-}
-
 enum class Number { Ok, NotANumber, NotFinite };
 
+// A coordinate by the host's one number grammar (XSI::ReadNumber); a value
+// beyond float's range is as unusable as an infinity.
 Number ParseCoordinate(std::string_view field, float& out) {
-  std::string_view digits = field;
-  if (digits.size() > 1 && digits[0] == '+' && digits[1] != '-') digits.remove_prefix(1);
   double d = 0;
-  const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), d);
-  if (r.ptr != digits.data() + digits.size() || r.ec == std::errc::invalid_argument) {
-    return Number::NotANumber;
+  switch (XSI::ReadNumber(field, d)) {
+    case XSI::NumberText::Ok: break;
+    case XSI::NumberText::NotANumber: return Number::NotANumber;
+    case XSI::NumberText::OutOfRange:
+    case XSI::NumberText::NotFinite: return Number::NotFinite;
   }
-  if (r.ec == std::errc::result_out_of_range) {
-    if (!Underflows(digits)) return Number::NotFinite;
-    d = digits[0] == '-' ? -0.0 : 0.0;
-  }
-  if (!std::isfinite(d) || std::fabs(d) > FLT_MAX) return Number::NotFinite;
+  if (std::fabs(d) > FLT_MAX) return Number::NotFinite;
   out = static_cast<float>(d);
   return Number::Ok;
 }
@@ -209,10 +186,10 @@ class ObjParser {
   bool Index(std::string_view field, std::size_t lineNo, const char* kind, std::size_t before,
              std::uint32_t& out) {
     long long value = 0;
-    const auto r = std::from_chars(field.data(), field.data() + field.size(), value);
+    const XSI::NumberText read = XSI::ReadWholeNumber(field, value);
     const std::string what = std::string(kind) + " index " + std::string(field) + " out of range";
-    if (r.ptr != field.data() + field.size()) return Fail(lineNo, Shown(field) + " is not an index");
-    if (r.ec == std::errc::result_out_of_range) return Fail(lineNo, what);
+    if (read == XSI::NumberText::NotANumber) return Fail(lineNo, Shown(field) + " is not an index");
+    if (read != XSI::NumberText::Ok) return Fail(lineNo, what);
     if (value == 0) return Fail(lineNo, what + " (indices start at 1)");
     if (value < 0) {
       const long long resolved = static_cast<long long>(before) + value;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -358,6 +359,57 @@ std::string Raster::ReadBand1(std::int64_t row, const std::vector<std::int64_t>&
   return {};
 }
 
+namespace {
+
+// Owns an OGRSpatialReferenceH.
+struct Srs {
+  OGRSpatialReferenceH h = nullptr;
+  Srs() = default;
+  Srs(const Srs&) = delete;
+  Srs& operator=(const Srs&) = delete;
+  ~Srs() {
+    if (h) OSRDestroySpatialReference(h);
+  }
+};
+
+bool SameKind(OGRSpatialReferenceH a, OGRSpatialReferenceH b) {
+  return OSRIsGeographic(a) == OSRIsGeographic(b) && OSRIsProjected(a) == OSRIsProjected(b) &&
+         OSRIsGeocentric(a) == OSRIsGeocentric(b) && OSRIsCompound(a) == OSRIsCompound(b);
+}
+
+// The file's CRS, rebuilt from what PROJ knows rather than taken as the file
+// gives it: a file can pair an EPSG code with a definition of another kind
+// (a geocentric code on a geographic CRS), which PROJ does not survive when
+// it looks for a transformation. With an EPSG code: that code from the
+// database, if it is the same kind of CRS; otherwise the CRS as a PROJ
+// string. Axes in the geotransform's order (x east or longitude). False when
+// it cannot be rebuilt, or is neither geographic nor projected.
+bool CleanCrs(OGRSpatialReferenceH file, Srs& out, std::string& name) {
+  if (!(OSRIsGeographic(file) || OSRIsProjected(file)) || OSRIsCompound(file)) return false;
+  out.h = OSRNewSpatialReference(nullptr);
+  const char* authority = OSRGetAuthorityName(file, nullptr);
+  const char* code = OSRGetAuthorityCode(file, nullptr);
+  if (authority && code && std::strcmp(authority, "EPSG") == 0) {
+    char* end = nullptr;
+    const long n = std::strtol(code, &end, 10);
+    if (end == code || *end != 0 || n <= 0 || n > 0x7fffffff) return false;
+    if (OSRImportFromEPSG(out.h, int(n)) != OGRERR_NONE || !SameKind(file, out.h)) return false;
+    name = "EPSG:" + std::to_string(n);
+  } else {
+    char* proj = nullptr;
+    const bool exported = OSRExportToProj4(file, &proj) == OGRERR_NONE && proj && *proj;
+    const bool ok = exported && OSRImportFromProj4(out.h, proj) == OGRERR_NONE && SameKind(file, out.h);
+    CPLFree(proj);
+    if (!ok) return false;
+    const char* own = OSRGetName(file);
+    name = own && *own ? own : "unknown";
+  }
+  OSRSetAxisMappingStrategy(out.h, OAMS_TRADITIONAL_GIS_ORDER);
+  return true;
+}
+
+}  // namespace
+
 std::string Raster::Info(RasterInfo& out) {
   out = RasterInfo();
   out.width = width_;
@@ -367,52 +419,48 @@ std::string Raster::Info(RasterInfo& out) {
   GDALDatasetH ds = Ds(ds_);
   GdalErrors errors;
   double gt[6];
-  OGRSpatialReferenceH srs = GDALGetSpatialRef(ds);
-  if (GDALGetGeoTransform(ds, gt) != CE_None || !srs) return {};
+  OGRSpatialReferenceH fileSrs = GDALGetSpatialRef(ds);
+  if (GDALGetGeoTransform(ds, gt) != CE_None || !fileSrs) return {};
   for (double v : gt)
     if (!std::isfinite(v)) return {};
+  Srs srs;
+  std::string crsName;
+  // Without a CRS PROJ can rebuild, the raster is not placed on Earth.
+  if (!CleanCrs(fileSrs, srs, crsName)) return {};
   const double cx = double(width_) / 2.0, cy = double(height_) / 2.0;
   double x = gt[0] + cx * gt[1] + cy * gt[2];
   double y = gt[3] + cx * gt[4] + cy * gt[5];
   double sx = std::hypot(gt[1], gt[4]), sy = std::hypot(gt[2], gt[5]);
-  if (OSRIsGeographic(srs)) {
+  if (OSRIsGeographic(srs.h)) {
     // Degrees (or other angles) along longitude x and latitude y: metres at
     // the centre latitude on the CRS's ellipsoid.
-    const double toRad = OSRGetAngularUnits(srs, nullptr);
+    const double toRad = OSRGetAngularUnits(srs.h, nullptr);
     OGRErr e = OGRERR_NONE;
-    const double a = OSRGetSemiMajor(srs, &e);
-    const double invf = OSRGetInvFlattening(srs, &e);
+    const double a = OSRGetSemiMajor(srs.h, &e);
+    const double invf = OSRGetInvFlattening(srs.h, &e);
     const double f = invf > 0 ? 1.0 / invf : 0.0, e2 = f * (2.0 - f);
     const double phi = y * toRad, s = std::sin(phi);
     const double w = 1.0 - e2 * s * s;
-    const double east = a / std::sqrt(w) * std::cos(phi) * toRad;  // metres per unit of longitude
+    const double east = a / std::sqrt(w) * std::cos(phi) * toRad;      // metres per unit of longitude
     const double north = a * (1.0 - e2) / (w * std::sqrt(w)) * toRad;  // per unit of latitude
     sx = std::hypot(gt[1] * east, gt[4] * north);
     sy = std::hypot(gt[2] * east, gt[5] * north);
   } else {
-    const double unit = OSRGetLinearUnits(srs, nullptr);
+    const double unit = OSRGetLinearUnits(srs.h, nullptr);
     sx *= unit;
     sy *= unit;
   }
-  OGRSpatialReferenceH wgs84 = OSRNewSpatialReference(nullptr);
-  bool ok = OSRImportFromEPSG(wgs84, 4326) == OGRERR_NONE;
-  OSRSetAxisMappingStrategy(wgs84, OAMS_TRADITIONAL_GIS_ORDER);
-  OGRCoordinateTransformationH ct = ok ? OCTNewCoordinateTransformation(srs, wgs84) : nullptr;
-  ok = ct && OCTTransform(ct, 1, &x, &y, nullptr) && std::isfinite(x) && std::isfinite(y) &&
-       std::isfinite(sx) && std::isfinite(sy);
+  Srs wgs84;
+  wgs84.h = OSRNewSpatialReference(nullptr);
+  bool ok = OSRImportFromEPSG(wgs84.h, 4326) == OGRERR_NONE;
+  OSRSetAxisMappingStrategy(wgs84.h, OAMS_TRADITIONAL_GIS_ORDER);
+  OGRCoordinateTransformationH ct = ok ? OCTNewCoordinateTransformation(srs.h, wgs84.h) : nullptr;
+  ok = ct && OCTTransform(ct, 1, &x, &y, nullptr) && std::isfinite(x) && std::isfinite(y) && std::isfinite(sx) &&
+       std::isfinite(sy);
   if (ct) OCTDestroyCoordinateTransformation(ct);
-  OSRDestroySpatialReference(wgs84);
-  // Without a way onto WGS84 the raster is not placed on Earth.
   if (!ok) return {};
-  const char* authority = OSRGetAuthorityName(srs, nullptr);
-  const char* code = OSRGetAuthorityCode(srs, nullptr);
-  if (authority && code && std::strcmp(authority, "EPSG") == 0) {
-    out.crs = std::string("EPSG:") + code;
-  } else {
-    const char* name = OSRGetName(srs);
-    out.crs = name ? name : "unknown";
-  }
   out.georeferenced = true;
+  out.crs = crsName;
   out.pixelSizeX = sx;
   out.pixelSizeY = sy;
   out.lon = x;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 
 namespace host {
 
@@ -74,41 +75,63 @@ std::vector<const CommandDef*> Runtime::Commands() const {
   return out;
 }
 
-CStatus Runtime::Execute(const CString& name, const CValueArray& args, CValue& out) {
-  JournalEntry e;
-  e.kind = JournalEntry::Command;
-  e.name = name;
-  for (long i = 0; i < args.GetCount(); ++i) e.args.push_back(args[i]);
-  const std::uint64_t entryIndex = journal_.Add(std::move(e));
+namespace {
 
-  CommandDef* def = FindCommand(name);
-  if (!def || !def->run) {
-    Error(L"unknown command '" + name + L"'");
-    journal_.SetStatus(entryIndex, CStatus::NotFound);
-    return CStatus::NotFound;
-  }
-  out = CValue();
-  if (injectCountdown_ > 0 && name == injectName_ && --injectCountdown_ == 0) {
-    Error(L"command '" + name + L"' failed: injected failure");
-    journal_.SetStatus(entryIndex, CStatus::Fail);
-    return CStatus::Fail;
-  }
-  CStatus status;
+// An error line about a command that failed; when even that cannot be
+// written (memory is short), the status alone tells.
+void ReportFailure(Runtime& rt, const CString& name, const wchar_t* what, const char* detail = nullptr) noexcept {
   try {
-    // Copy the function: the command may unregister itself while it runs.
-    auto run = def->run;
-    status = run(args, out);
+    CString line = L"command '" + name + L"' " + what;
+    if (detail) line += FromUtf8(detail);
+    rt.Error(line);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+CStatus Runtime::Execute(const CString& name, const CValueArray& args, CValue& out) {
+  // Everything, the journal entry included, runs inside the one try: a
+  // command that cannot even be recorded fails like any other.
+  bool recorded = false, outOfMemory = false;
+  std::uint64_t entryIndex = 0;
+  CStatus status = CStatus::OK;
+  try {
+    JournalEntry e;
+    e.kind = JournalEntry::Command;
+    e.name = name;
+    for (long i = 0; i < args.GetCount(); ++i) e.args.push_back(args[i]);
+    entryIndex = journal_.Add(std::move(e));
+    recorded = true;
+
+    CommandDef* def = FindCommand(name);
+    if (!def || !def->run) {
+      Error(L"unknown command '" + name + L"'");
+      status = CStatus::NotFound;
+    } else {
+      out = CValue();
+      if (injectCountdown_ > 0 && name == injectName_ && --injectCountdown_ == 0) {
+        Error(L"command '" + name + L"' failed: injected failure");
+        status = CStatus::Fail;
+      } else {
+        // Copy the function: the command may unregister itself while it runs.
+        auto run = def->run;
+        status = run(args, out);
+      }
+    }
   } catch (const std::bad_alloc&) {
-    Error(L"command '" + name + L"' ran out of memory");
+    // Nothing here allocates; the report waits until the stack is unwound.
+    outOfMemory = true;
     status = CStatus::OutOfMemory;
   } catch (const std::exception& ex) {
-    Error(L"command '" + name + L"' failed: " + FromUtf8(ex.what()));
+    ReportFailure(*this, name, L"failed: ", ex.what());
     status = CStatus::Fail;
   } catch (...) {
-    Error(L"command '" + name + L"' failed with an unknown exception");
+    ReportFailure(*this, name, L"failed with an unknown exception");
     status = CStatus::Fail;
   }
-  journal_.SetStatus(entryIndex, status);
+  if (outOfMemory) ReportFailure(*this, name, L"ran out of memory");
+  if (recorded) journal_.SetStatus(entryIndex, status);
   return status;
 }
 

@@ -11,6 +11,17 @@
 #include <system_error>
 
 namespace host {
+
+const char* FileKindName(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISREG(mode)) return "a regular file";
+  return "not a regular file";
+}
 namespace {
 
 namespace fs = std::filesystem;

@@ -21,6 +21,8 @@
 // subject ("the file", "its material file 'x.mtl'"): e.g. "is read-only".
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -32,6 +34,10 @@ std::string PrintablePath(const std::string& path);
 
 // True when the path holds a NUL byte (the system would cut it there).
 bool HasNulByte(const std::string& path);
+
+// "a folder", "a FIFO", "a character device", ...: for refusing a file that
+// is not a regular one.
+const char* FileKindName(mode_t mode);
 
 // Lower-case text of an errno value ("no such file or directory").
 std::string ErrnoReason(int err);

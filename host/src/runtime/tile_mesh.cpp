@@ -1,5 +1,9 @@
 #include "tile_mesh.h"
 
+#include <string_view>
+
+#include "xsi_value.h"
+
 #include <meshoptimizer.h>
 
 #include <algorithm>
@@ -31,11 +35,11 @@ std::vector<std::string> Words(const std::string& text) {
   return out;
 }
 
+// The host's one number grammar (docs/commands.md, "Numbers in text"); the
+// finite check follows.
 bool ReadNumber(const std::string& word, double& out) {
-  const char* b = word.data();
-  if (*b == '+') ++b;  // from_chars takes no plus sign
-  const auto [end, ec] = std::from_chars(b, word.data() + word.size(), out);
-  return ec == std::errc() && end == word.data() + word.size();
+  const XSI::NumberText r = XSI::ReadNumber(std::string_view(word), out);
+  return r == XSI::NumberText::Ok || r == XSI::NumberText::NotFinite;
 }
 
 std::string Shown(const std::string& word) {
@@ -44,15 +48,15 @@ std::string Shown(const std::string& word) {
 
 }  // namespace
 
-bool ParseBlocks(const std::string& spec, std::vector<Block>& blocks, std::string& error) {
+bool ParseBlocks(const std::string& text, std::vector<Block>& blocks, std::string& error) {
   static const char* kField[9] = {"x0", "y0", "z0", "x1", "y1", "z1", "r", "g", "b"};
   std::vector<Block> out;
   std::size_t entry = 0, start = 0;
-  while (start <= spec.size()) {
-    std::size_t end = spec.find(';', start);
-    if (end == std::string::npos) end = spec.size();
+  while (start <= text.size()) {
+    std::size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
     ++entry;
-    const std::vector<std::string> words = Words(spec.substr(start, end - start));
+    const std::vector<std::string> words = Words(text.substr(start, end - start));
     start = end + 1;
     if (words.empty()) continue;
     const std::string where = "entry " + std::to_string(entry) + ": ";

@@ -25,7 +25,7 @@ constexpr std::size_t kMaxBlocks = 1000000;
 // what is wrong: not nine numbers, a number that is not finite or beyond
 // 1e30, a min corner above the max corner, a colour outside 0..1. No entry
 // at all is an error too.
-bool ParseBlocks(const std::string& spec, std::vector<Block>& blocks, std::string& error);
+bool ParseBlocks(const std::string& text, std::vector<Block>& blocks, std::string& error);
 
 // "block_8c3826": the colour's 8-bit components (rounded) in hex.
 std::string BlockMaterialName(const double colour[3]);

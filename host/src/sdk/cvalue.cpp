@@ -61,6 +61,14 @@ bool IsSpace(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsSpace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && IsSpace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
 // The text without surrounding white space, narrowed to ASCII. Any character
 // outside ASCII cannot be part of a number or a keyword, so it becomes a
 // byte no parser accepts.
@@ -84,17 +92,45 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// std::from_chars takes no leading '+'; accept exactly one before a digit,
-// a '.' or a letter (so "+inf" works but "+-1" and "++1" do not).
-std::string_view StripPlus(std::string_view s) {
-  if (s.size() >= 2 && s[0] == '+' && s[1] != '+' && s[1] != '-') s.remove_prefix(1);
+// One optional sign; from_chars takes only '-', so a '+' is dropped here.
+std::string_view WithoutPlus(std::string_view s) {
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
   return s;
+}
+
+std::size_t SignLength(std::string_view s) { return !s.empty() && (s[0] == '+' || s[0] == '-') ? 1 : 0; }
+
+// [+-](digits[.[digits]] | .digits)[(e|E)[+-]digits], nothing else.
+bool IsDecimal(std::string_view s) {
+  std::size_t i = SignLength(s), mantissaDigits = 0;
+  while (i < s.size() && IsDigit(s[i])) ++i, ++mantissaDigits;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && IsDigit(s[i])) ++i, ++mantissaDigits;
+  }
+  if (mantissaDigits == 0) return false;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t expDigits = 0;
+    while (i < s.size() && IsDigit(s[i])) ++i, ++expDigits;
+    if (expDigits == 0) return false;
+  }
+  return i == s.size();
+}
+
+// [+-](nan|inf|infinity) in any case.
+bool NamesNonFinite(std::string_view s) {
+  s.remove_prefix(SignLength(s));
+  if (s.size() > 8) return false;
+  const std::string word = Lower(std::string(s));
+  return word == "nan" || word == "inf" || word == "infinity";
 }
 
 // Decimal order of magnitude of a number text that from_chars reported as out
 // of range ("1e999" -> 1000, "0.0001e-400" -> -403): positive means it
 // overflowed, otherwise it underflowed. The text is already known to be a
-// well-formed number without a leading '+'.
+// well-formed decimal without a leading '+'.
 long Magnitude(std::string_view s) {
   std::size_t i = (!s.empty() && s[0] == '-') ? 1 : 0;
   long mag = 0;
@@ -123,27 +159,6 @@ long Magnitude(std::string_view s) {
   return negative ? mag - exp : mag + exp;
 }
 
-// The whole text as a decimal floating-point number ("3.7", "-1e2", ".5",
-// "nan", "inf"). Underflow gives +-0. Overflow ("1e400") is not a number:
-// an infinity must be asked for by name, never come from a number too large
-// to hold. from_chars also takes NaN payloads ("nan(12)"), which the host
-// does not.
-bool ParseDouble(std::string_view s, double& out) {
-  s = StripPlus(s);
-  if (s.empty() || s.find('(') != std::string_view::npos) return false;
-  double value = 0.0;
-  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
-  if (ptr != s.data() + s.size()) return false;
-  if (ec == std::errc::result_out_of_range) {
-    if (Magnitude(s) > 0) return false;
-    out = s[0] == '-' ? -0.0 : 0.0;
-    return true;
-  }
-  if (ec != std::errc()) return false;
-  out = value;
-  return true;
-}
-
 int ClampToInt(double d) {
   if (std::isnan(d)) return 0;
   const double t = std::trunc(d);
@@ -165,32 +180,25 @@ float NarrowToFloat(double d) {
   return d < 0 ? -r : r;
 }
 
-// The whole text as a decimal integer ("12", "-3", "+7"); out of int's range
-// clamps. False when the text is not of that form, and when it is beyond even
-// long long: then the caller's reading as a real decides (a double's range
-// clamps, beyond it the text is not a number).
-bool ParseInt(std::string_view s, int& out) {
-  s = StripPlus(s);
-  if (s.empty()) return false;
-  long long value = 0;
-  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 10);
-  if (ptr != s.data() + s.size() || ec != std::errc()) return false;
-  out = value < INT_MIN ? INT_MIN : value > INT_MAX ? INT_MAX : static_cast<int>(value);
-  return true;
+// Number conversions are total: text that is no number the host can hold
+// reads as 0 (docs/commands.md, "Value conversions").
+bool NumberOrNamed(const std::string& s, double& d) {
+  const NumberText r = ReadNumber(std::string_view(s), d);
+  return r == NumberText::Ok || r == NumberText::NotFinite;
 }
 
 int TextToInt(const CString& text) {
   const std::string s = TrimmedAscii(text);
-  int i = 0;
-  if (ParseInt(s, i)) return i;
+  long long whole = 0;
+  if (ReadWholeNumber(std::string_view(s), whole) == NumberText::Ok)
+    return whole < INT_MIN ? INT_MIN : whole > INT_MAX ? INT_MAX : static_cast<int>(whole);
   double d = 0.0;
-  if (ParseDouble(s, d)) return ClampToInt(d);
-  return 0;
+  return NumberOrNamed(s, d) ? ClampToInt(d) : 0;
 }
 
 double TextToDouble(const CString& text) {
   double d = 0.0;
-  return ParseDouble(TrimmedAscii(text), d) ? d : 0.0;
+  return NumberOrNamed(TrimmedAscii(text), d) ? d : 0.0;
 }
 
 bool TextToBool(const CString& text) {
@@ -198,7 +206,7 @@ bool TextToBool(const CString& text) {
   if (s == "true" || s == "yes" || s == "on") return true;
   if (s.empty() || s == "false" || s == "no" || s == "off") return false;
   double d = 0.0;
-  return ParseDouble(s, d) && d != 0.0 && !std::isnan(d);
+  return NumberOrNamed(s, d) && d != 0.0 && !std::isnan(d);
 }
 
 // ---- number formatting -------------------------------------------------------
@@ -227,6 +235,73 @@ CString IntToText(int v) {
 bool SameReal(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 }  // namespace
+
+// ---- numbers in text ----------------------------------------------------------
+
+NumberText ReadNumber(std::string_view utf8, double& out) noexcept {
+  const std::string_view s = TrimBlanks(utf8);
+  const bool named = NamesNonFinite(s);
+  if (!named && !IsDecimal(s)) return NumberText::NotANumber;
+  const std::string_view digits = WithoutPlus(s);
+  double value = 0.0;
+  const auto [ptr, ec] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::general);
+  if (ptr != digits.data() + digits.size()) return NumberText::NotANumber;
+  if (ec == std::errc::result_out_of_range) {
+    if (Magnitude(digits) > 0) return NumberText::OutOfRange;
+    value = digits[0] == '-' ? -0.0 : 0.0;
+  } else if (ec != std::errc()) {
+    return NumberText::NotANumber;
+  }
+  out = value;
+  return named ? NumberText::NotFinite : NumberText::Ok;
+}
+
+NumberText ReadNumber(const CString& text, double& out) noexcept {
+  try {
+    return ReadNumber(std::string_view(TrimmedAscii(text)), out);
+  } catch (...) {  // only allocation can fail here
+    return NumberText::NotANumber;
+  }
+}
+
+NumberText ReadWholeNumber(std::string_view utf8, long long& out) noexcept {
+  const std::string_view s = TrimBlanks(utf8);
+  const std::size_t sign = SignLength(s);
+  if (s.size() == sign) return NumberText::NotANumber;
+  for (std::size_t i = sign; i < s.size(); ++i)
+    if (!IsDigit(s[i])) return NumberText::NotANumber;
+  const std::string_view digits = WithoutPlus(s);
+  long long value = 0;
+  const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 10);
+  if (ec == std::errc::result_out_of_range) return NumberText::OutOfRange;
+  if (ec != std::errc() || ptr != digits.data() + digits.size()) return NumberText::NotANumber;
+  out = value;
+  return NumberText::Ok;
+}
+
+NumberText ReadWholeNumber(const CString& text, long long& out) noexcept {
+  try {
+    return ReadWholeNumber(std::string_view(TrimmedAscii(text)), out);
+  } catch (...) {
+    return NumberText::NotANumber;
+  }
+}
+
+CString NumberTextProblem(const CString& text, NumberText result) {
+  switch (result) {
+    case NumberText::Ok: return CString();
+    case NumberText::OutOfRange: return L"is beyond the range of a number";
+    case NumberText::NotFinite: return L"is not a finite number";
+    case NumberText::NotANumber: break;
+  }
+  const std::string s = Lower(TrimmedAscii(text));
+  const std::size_t sign = SignLength(s);
+  if (s.empty()) return L"is not a number (it is empty)";
+  if (s.compare(sign, 2, "0x") == 0) return L"is not a decimal number (hexadecimal is not read)";
+  if (s.find(',') != std::string::npos) return L"is not a number (the decimal separator is '.')";
+  return L"is not a decimal number";
+}
 
 // ---- CValue --------------------------------------------------------------------
 

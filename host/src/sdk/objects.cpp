@@ -5,10 +5,13 @@
 #include <exception>
 
 #include "runtime.h"
+#include "sdk_guard.h"
 #include "xsi_selection.h"
 #include "xsi_x3dobject.h"
 
 namespace XSI {
+
+using sdk::Guarded;
 
 namespace {
 
@@ -18,18 +21,6 @@ host::SceneObject* SceneObjectOf(const CRef& ref) {
 }
 
 bool IsRoot(const CRef& ref) { return ref.GetKind() == siRefKind::Object && ref.GetId() == host::kSceneRootId; }
-
-template <class F>
-CStatus Guarded(F&& f) {
-  try {
-    return f();
-  } catch (const std::exception& ex) {
-    host::Runtime::Get().Error(L"SDK call failed: " + host::FromUtf8(ex.what()));
-    return CStatus::Unexpected;
-  } catch (...) {
-    return CStatus::Unexpected;
-  }
-}
 
 }  // namespace
 

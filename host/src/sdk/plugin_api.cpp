@@ -1,6 +1,8 @@
 // Context, Command, ArgumentArray and PluginRegistrar: the handles a plug-in
-// sees during registration, definition and runs.
+// sees during registration, definition and runs. Every call runs under the
+// SDK guard (sdk_guard.h).
 #include "runtime.h"
+#include "sdk_guard.h"
 #include "xsi_command.h"
 #include "xsi_context.h"
 #include "xsi_pluginregistrar.h"
@@ -27,10 +29,12 @@ host::RegistrarRecord* RegistrarOf(const CRef& ref) {
 // Changes the record behind a handle with `edit`; a handle to nothing (stale
 // or of another kind) is refused as an invalid argument.
 template <typename Record, typename Edit>
-CStatus EditRecord(Record* record, Edit&& edit) {
-  if (!record) return CStatus::InvalidArgument;
-  edit(*record);
-  return CStatus::OK;
+CStatus EditRecord(Record* record, Edit&& edit) noexcept {
+  return sdk::Guarded([&]() -> CStatus {
+    if (!record) return CStatus::InvalidArgument;
+    edit(*record);
+    return CStatus::OK;
+  });
 }
 
 }  // namespace
@@ -41,10 +45,12 @@ CRef Context::GetSource() const {
 }
 
 CValue Context::GetAttribute(const CString& name) const {
-  host::ContextRecord* ctx = ContextOf(ref_);
-  if (!ctx) return CValue();
-  auto it = ctx->attributes.find(name);
-  return it == ctx->attributes.end() ? CValue() : it->second;
+  return sdk::GuardedValue<CValue>([&] {
+    host::ContextRecord* ctx = ContextOf(ref_);
+    if (!ctx) return CValue();
+    auto it = ctx->attributes.find(name);
+    return it == ctx->attributes.end() ? CValue() : it->second;
+  });
 }
 
 CStatus Context::PutAttribute(const CString& name, const CValue& value) {
@@ -52,10 +58,12 @@ CStatus Context::PutAttribute(const CString& name, const CValue& value) {
 }
 
 Argument ArgumentArray::Add(const CString& name, const CValue& defaultValue) {
-  host::CommandDef* def = CommandOf(command_);
-  if (!def) return Argument();
-  def->arguments.push_back(host::ArgumentDef{name, defaultValue});
-  return Argument(command_, static_cast<long>(def->arguments.size()) - 1);
+  return sdk::GuardedValue<Argument>([&] {
+    host::CommandDef* def = CommandOf(command_);
+    if (!def) return Argument();
+    def->arguments.push_back(host::ArgumentDef{name, defaultValue});
+    return Argument(command_, static_cast<long>(def->arguments.size()) - 1);
+  });
 }
 
 long ArgumentArray::GetCount() const {
@@ -68,8 +76,10 @@ CStatus Command::PutDescription(const CString& text) {
 }
 
 CString Command::GetDescription() const {
-  host::CommandDef* def = CommandOf(ref_);
-  return def ? def->description : CString();
+  return sdk::GuardedValue<CString>([&] {
+    host::CommandDef* def = CommandOf(ref_);
+    return def ? def->description : CString();
+  });
 }
 
 CStatus Command::EnableReturnValue(bool enable) {
@@ -96,10 +106,12 @@ CStatus PluginRegistrar::PutVersion(long major, long minor) {
 }
 
 PluginItem PluginRegistrar::RegisterCommand(const CString& name, const CString& scriptName) {
-  auto* reg = RegistrarOf(ref_);
-  if (!reg || name.IsEmpty()) return PluginItem();
-  reg->commands.emplace_back(name, scriptName);
-  return PluginItem(ref_);
+  return sdk::GuardedValue<PluginItem>([&] {
+    auto* reg = RegistrarOf(ref_);
+    if (!reg || name.IsEmpty()) return PluginItem();
+    reg->commands.emplace_back(name, scriptName);
+    return PluginItem(ref_);
+  });
 }
 
 }  // namespace XSI

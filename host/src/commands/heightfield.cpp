@@ -7,6 +7,8 @@
 #include <cstring>
 #include <cwctype>
 
+#include <xsi_names.h>
+
 #include "command_args.h"
 #include "raster_commands.h"
 #include "raster_gdal.h"
@@ -31,20 +33,13 @@ CStatus Refuse(Runtime& rt, const CString& what, CStatus code = CStatus::Invalid
   return code;
 }
 
-// The names the host's comma-separated lists would read differently, or that
-// cannot be shown: the same rules RaiseTower applies to its building name.
+// The one object name rule (xsi_names.h), as RaiseTower applies it too.
 bool NameProblem(const CString& name, CString& problem) {
-  const std::wstring& w = name.Wide();
-  if (w.empty()) problem = L"the object name is empty";
-  else if (w.size() > 256) problem = L"the object name is longer than 256 characters";
-  else if (w.find(L',') != std::wstring::npos) problem = L"the object name " + Quoted(name) + L" holds a comma";
-  else if (std::iswspace(w.front()) || std::iswspace(w.back()))
-    problem = L"the object name " + Quoted(name) + L" begins or ends with white space";
-  else {
-    for (wchar_t c : w)
-      if (c < 0x20 || c == 0x7f) problem = L"the object name " + Quoted(name) + L" holds a control character";
-  }
-  return !problem.IsEmpty();
+  const std::wstring why = XSI::ObjectNameProblem(name.Wide());
+  if (why.empty()) return false;
+  problem = name.IsEmpty() ? CString(L"the object name is empty")
+                           : L"the object name " + Quoted(name) + L" " + CString(why);
+  return true;
 }
 
 struct Arguments {

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <xsi_names.h>
+
+#include "cmd.h"
 #include "command_args.h"
 #include "formats.h"
 #include "heightfield.h"
@@ -52,61 +55,6 @@ std::vector<CString> SplitPath(const CString& path) {
   return out;
 }
 
-// Every command gets a small context: its name for messages and the runtime.
-struct Cmd {
-  Runtime& rt;
-  const wchar_t* name;
-  CStatus failure = CStatus::OK;  // set by Target()
-
-  CStatus Fail(const CString& what, CStatus code = CStatus::Fail) const {
-    rt.Error(CString(name) + L": " + what);
-    return code;
-  }
-  bool NeedArgs(const CValueArray& args, long count, const wchar_t* usage) const {
-    if (args.GetCount() >= count) return true;
-    Fail(CString(L"expects ") + usage);
-    return false;
-  }
-  // Paths reach the operating system as C strings: a NUL would cut them.
-  bool PathIsText(const CValue& path) const {
-    if (!HasNul(path.GetAsText())) return true;
-    Fail(L"the file path holds a NUL character");
-    return false;
-  }
-  // The first argument as a path to read: present, free of NULs, not empty.
-  bool PathArg(const CValueArray& args, const wchar_t* usage, const wchar_t* what,
-               std::string& path) const {
-    if (!NeedArgs(args, 1, usage) || !PathIsText(args[0])) return false;
-    path = NormalisePath(ToUtf8(args[0].GetAsText()));
-    if (!path.empty()) return true;
-    Fail(CString(what) + L" is empty");
-    return false;
-  }
-  SceneObject* Object(const CValue& nameValue, CStatus& status) const {
-    CString objName = nameValue.GetAsText();
-    SceneObject* obj = rt.GetScene().Find(objName);
-    if (!obj) status = Fail(L"no object named " + Quote(objName), CStatus::NotFound);
-    return obj;
-  }
-  // The object named by the first argument, after checking the argument
-  // count; null (with `failure` set and the error logged) otherwise.
-  SceneObject* Target(const CValueArray& args, long count, const wchar_t* usage, bool needMesh) {
-    if (!NeedArgs(args, count, usage)) {
-      failure = CStatus::InvalidArgument;
-      return nullptr;
-    }
-    return needMesh ? Mesh(args[0], failure) : Object(args[0], failure);
-  }
-  SceneObject* Mesh(const CValue& nameValue, CStatus& status) const {
-    SceneObject* obj = Object(nameValue, status);
-    if (obj && !obj->geometry.HasMesh()) {
-      status = Fail(L"object " + Quote(obj->name) + L" has no mesh", CStatus::InvalidArgument);
-      return nullptr;
-    }
-    return obj;
-  }
-};
-
 FileStamp StampOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return FileStamp{};
@@ -148,9 +96,16 @@ CStatus ObjImport(Runtime& rt, const CValueArray& args, CValue& out) {
   host::Mesh mesh;
   std::string error;
   std::vector<std::string> warnings;
+  // The object is named after the file: the one object name rule applies.
+  const CString objectName = FromUtf8(BaseName(path));
+  const std::wstring why = XSI::ObjectNameProblem(objectName.Wide());
+  if (!why.empty())
+    return cmd.Fail(L"the file " + Quote(FromUtf8(path)) + L" would give the object name " + Quote(objectName) +
+                        L", which " + CString(why),
+                    CStatus::InvalidArgument);
   if (!ReadObj(path, mesh, error, &warnings)) return cmd.Fail(FromUtf8(error));
   for (const std::string& w : warnings) rt.Warning(L"ObjImport: " + FromUtf8(w));
-  SceneObject& obj = rt.GetScene().Create(FromUtf8(BaseName(path)));
+  SceneObject& obj = rt.GetScene().Create(objectName);
   obj.geometry = Geometry(std::move(mesh));
   Select(rt, obj.id);
   out = CRef(siRefKind::Object, obj.id);
@@ -252,14 +207,6 @@ bool FiniteNumber(const CValue& value, double& out) {
     case CValue::siBool:
       out = value.GetAsDouble();
       return true;
-    case CValue::siString: {
-      // Read as the SDK's own conversion reads it, once the text is known to
-      // spell a finite number.
-      double parsed = 0.0;
-      if (!ReadFiniteNumber(value, parsed)) return false;
-      out = value.GetAsDouble();
-      return std::isfinite(out);
-    }
     default:
       return ReadFiniteNumber(value, out);
   }
@@ -304,6 +251,11 @@ CStatus WriteObjectParameter(Runtime& rt, SceneObject& obj, const CString& param
     CString wanted = value.GetAsText();
     if (wanted.IsEmpty()) {
       rt.Error(L"cannot rename " + Quote(obj.name) + L": the new name is empty");
+      return CStatus::InvalidArgument;
+    }
+    const std::wstring why = XSI::ObjectNameProblem(wanted.Wide());
+    if (!why.empty()) {
+      rt.Error(L"cannot rename " + Quote(obj.name) + L": the new name " + Quote(wanted) + L" " + CString(why));
       return CStatus::InvalidArgument;
     }
     rt.GetScene().Rename(obj.id, wanted);

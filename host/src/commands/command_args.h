@@ -12,7 +12,7 @@ namespace host {
 XSI::CString QuoteArg(const XSI::CString& s);
 
 // A number given as an int, float or double, or as text that spells a
-// finite number (surrounding blanks allowed). False for anything else,
+// finite number by XSI::ReadNumber (surrounding blanks allowed). False for anything else,
 // empty and bool included, and for a non-finite result: a value that is no
 // number must not turn into a silent 0.
 bool ReadFiniteNumber(const XSI::CValue& value, double& out);

@@ -120,7 +120,7 @@ CStatus ExportTile(Runtime& rt, const CValueArray& args, CValue& out) {
   return CStatus::OK;
 }
 
-// ---- CreateBlocks(name, spec) -----------------------------------------------
+// ---- CreateBlocks(name, boxes) -----------------------------------------------
 
 CStatus CreateBlocks(Runtime& rt, const CValueArray& args, CValue& out) {
   Cmd cmd{rt, L"CreateBlocks"};
@@ -234,7 +234,7 @@ void RegisterTileCommands(Runtime& rt) {
        L"Write mesh objects to a .glb tile, quantized and meshopt-compressed unless options say \"plain\"",
        {L"path", L"objects", L"options"}},
       {L"CreateBlocks", CreateBlocks, L"Make one mesh object of coloured boxes (\"x0 y0 z0 x1 y1 z1 r g b;...\")",
-       {L"name", L"spec"}},
+       {L"name", L"boxes"}},
       {L"SimplifyMesh", SimplifyMesh, L"Simplify a mesh in place, keeping its X/Z border; returns the error",
        {L"object", L"ratio", L"maxError"}},
       {L"WriteTextFile", WriteTextFile, L"Write UTF-8 text to a file (temporary file, then rename)",

@@ -1,11 +1,7 @@
 #include "command_args.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <string>
-
-#include "text.h"
 
 namespace host {
 
@@ -24,17 +20,8 @@ bool ReadFiniteNumber(const XSI::CValue& value, double& out) {
     case XSI::CValue::siDouble:
       out = value.GetAsDouble();
       return std::isfinite(out);
-    case XSI::CValue::siString: {
-      const std::string text = ToUtf8(value.GetAsText());
-      const char* begin = text.c_str();
-      char* end = nullptr;
-      errno = 0;
-      const double parsed = std::strtod(begin, &end);
-      while (end && (*end == ' ' || *end == '\t')) ++end;
-      if (end == begin || !end || *end != '\0' || errno == ERANGE || !std::isfinite(parsed)) return false;
-      out = parsed;
-      return true;
-    }
+    case XSI::CValue::siString:
+      return XSI::ReadNumber(value.GetAsText(), out) == XSI::NumberText::Ok;
     default:
       return false;
   }

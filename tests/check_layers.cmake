@@ -1,0 +1,66 @@
+cmake_minimum_required(VERSION 3.20)
+# The host's layers include only what docs/architecture.md ("Layers") lets
+# them: every project header an include names belongs to one layer (the
+# folder it is in), and that layer must be one the including layer may use.
+# System and third-party headers are not the project's and pass.
+#   cmake -DROOT=<source dir> -P check_layers.cmake
+
+# layer -> folder
+set(folder_public   host/include/xsi)
+set(folder_sdk      host/src/sdk)
+set(folder_runtime  host/src/runtime)
+set(folder_render   host/src/render)
+set(folder_commands host/src/commands)
+set(folder_loader   host/src/loader)
+set(folder_tools    host/tools)
+set(folder_python   python)
+set(layers public sdk runtime render commands loader tools python)
+
+# layer -> the layers it may include (itself always)
+set(may_public   "")
+set(may_sdk      public runtime)
+set(may_runtime  public)
+set(may_render   public runtime)
+set(may_commands public runtime render)
+set(may_loader   public runtime)
+set(may_tools    public runtime render loader)
+set(may_python   public runtime render loader)
+
+# Which layer each project header is in.
+foreach(layer IN LISTS layers)
+  file(GLOB headers "${ROOT}/${folder_${layer}}/*.h")
+  foreach(h IN LISTS headers)
+    get_filename_component(name "${h}" NAME)
+    if(DEFINED layer_of_${name})
+      message(FATAL_ERROR "two headers named ${name} (${layer_of_${name}} and ${layer}): includes would be ambiguous")
+    endif()
+    set(layer_of_${name} ${layer})
+  endforeach()
+endforeach()
+
+set(problems "")
+foreach(layer IN LISTS layers)
+  file(GLOB sources "${ROOT}/${folder_${layer}}/*.cpp" "${ROOT}/${folder_${layer}}/*.h")
+  foreach(src IN LISTS sources)
+    file(STRINGS "${src}" includes REGEX "^[ \t]*#[ \t]*include")
+    file(RELATIVE_PATH shown "${ROOT}" "${src}")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]+)[>\"].*$" "\\1" inc "${line}")
+      get_filename_component(name "${inc}" NAME)
+      if(NOT DEFINED layer_of_${name})
+        continue()
+      endif()
+      set(target ${layer_of_${name}})
+      if(target STREQUAL layer OR target IN_LIST may_${layer})
+        continue()
+      endif()
+      list(APPEND problems "${shown}: ${inc} is a header of ${folder_${target}} (${target}), which ${layer} may not include")
+    endforeach()
+  endforeach()
+endforeach()
+
+if(problems)
+  list(JOIN problems "\n  " text)
+  message(FATAL_ERROR "layer rules broken (see docs/architecture.md, \"Layers\"):\n  ${text}")
+endif()
+message(STATUS "every host layer includes only what docs/architecture.md allows")
