@@ -16,8 +16,6 @@ namespace raisetower {
 
 namespace {
 
-XSI::CString quoted(const XSI::CString& text) { return L"'" + text + L"'"; }
-
 XSI::CStatus failRun(const XSI::CString& message, XSI::CStatus status) {
   XSI::Application().LogMessage(XSI::CString(L"RaiseTower: ") + message, XSI::siErrorMsg);
   return status;

@@ -19,8 +19,6 @@ namespace raisetower {
 
 namespace {
 
-XSI::CString quoted(const XSI::CString& text) { return L"'" + text + L"'"; }
-
 // A count or estimate as digits; very large values in the host's real text.
 XSI::CString numberText(double value) {
   if (std::fabs(value) < 1e15) return XSI::CString(std::to_wstring(static_cast<long long>(value)));

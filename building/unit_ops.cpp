@@ -9,8 +9,6 @@ const wchar_t* const kMergeResultName = L"polymsh";
 
 namespace {
 
-XSI::CString quoted(const XSI::CString& text) { return L"'" + text + L"'"; }
-
 XSI::CString statusText(const XSI::CStatus& status) {
   return XSI::CValue(static_cast<int>(status.GetCode())).GetAsText();
 }

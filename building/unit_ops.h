@@ -25,6 +25,9 @@ constexpr double kMergeTolerance = 0.001;
 extern const wchar_t* const kTemporaryUnitName;  // "newunit"
 extern const wchar_t* const kMergeResultName;    // "polymsh"
 
+// A name or value as messages show it: in single quotes.
+inline XSI::CString quoted(const XSI::CString& text) { return L"'" + text + L"'"; }
+
 // Imports unitsLibraryPath + unitName + ".obj" into `imported`. The host
 // names it after the file, normally unitName: the caller checks. Fails when
 // the host cannot import the file; `imported` stays invalid then.

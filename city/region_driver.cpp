@@ -283,6 +283,41 @@ bool SampleElevations(const Region& g, const std::vector<Building>& b, std::vect
   return true;
 }
 
+// The pixels a tile's terrain covers: its area and one pixel more to the
+// east and south, so neighbouring tiles share their edge samples and the
+// ground has no seams; and the step that keeps about `samples` across.
+PixelRect TerrainWindow(const Region& g, const TileId& id, long samples, long& step) {
+  const PixelRect a = g.grid.Area(id);
+  PixelRect w = a;
+  w.width = std::min(a.width + 1, g.width - a.x);
+  w.height = std::min(a.height + 1, g.height - a.y);
+  step = std::max(1L, (std::max(w.width, w.height) + samples - 1) / samples);
+  return w;
+}
+
+// Columns 0, step, 2 step, ... and always the last, as CreateHeightField
+// samples them.
+std::vector<long> GridSamples(long count, long step) {
+  std::vector<long> out;
+  for (long i = 0; i < count; i += step) out.push_back(i);
+  if (out.back() != count - 1) out.push_back(count - 1);
+  return out;
+}
+
+// Band 1 of the DEM at every sample of the tile's terrain grid, as text.
+bool SampleTerrainGrid(const Region& g, const TileId& id, long samples, std::string& values, std::string& error) {
+  long step = 1;
+  const PixelRect w = TerrainWindow(g, id, samples, step);
+  std::string points;
+  for (long r : GridSamples(w.height, step))
+    for (long c : GridSamples(w.width, step))
+      points += (points.empty() ? "" : ";") + Str(w.x + c) + " " + Str(w.y + r);
+  CValue v;
+  if (!Run(L"SampleRaster", {Wide(g.recipe.ElevationPath()), Wide(points)}, v, error)) return false;
+  values = Utf8(v.GetAsText());
+  return true;
+}
+
 struct TileJob {
   TileId id;
   PixelRect area, window;
@@ -354,11 +389,11 @@ bool Survey(const Region& g, TileJob& job, Scratch& scratch, std::string& error)
     if (!SampleElevations(g, job.buildings, heights, error)) return false;
     for (std::size_t i = 0; i < heights.size(); ++i) job.buildings[i].y = Ground(g, heights[i]);
     d.Add(heights.data(), heights.size() * sizeof(double));
-    struct stat st {};
-    if (::stat(r.ElevationPath().c_str(), &st) == 0) {
-      d.Add(&st.st_size, sizeof st.st_size);
-      d.Add(&st.st_mtim, sizeof st.st_mtim);
-    }
+    // The terrain reads the DEM at its grid's samples only: those values,
+    // not the file's name or time, are the tile's elevation input.
+    std::string samples;
+    if (!SampleTerrainGrid(g, job.id, kTerrainSamples * 2, samples, error)) return false;
+    d.Add(samples);
   }
   for (Building& b : job.buildings) b.y += b.height / 2;
   job.digest = d.Hex();
@@ -399,13 +434,8 @@ bool IsCurrent(const Region& g, const TileJob& job) {
 }
 
 bool MakeTerrain(const Region& g, const TileId& id, long samples, Scratch& scratch, std::string& error) {
-  const PixelRect a = g.grid.Area(id);
-  // One pixel more to the east and south, so neighbouring tiles share their
-  // edge samples and the ground has no seams.
-  PixelRect w = a;
-  w.width = std::min(a.width + 1, g.width - a.x);
-  w.height = std::min(a.height + 1, g.height - a.y);
-  const long step = std::max(1L, (std::max(w.width, w.height) + samples - 1) / samples);
+  long step = 1;
+  const PixelRect w = TerrainWindow(g, id, samples, step);
   const Recipe& r = g.recipe;
   CValue out;
   const bool metres = r.elevationMetres;

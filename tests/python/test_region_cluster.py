@@ -326,3 +326,28 @@ def test_a_worker_without_the_package_fails_the_run_naming_a_tile(generated, tmp
     finally:
         c.stop()
     assert not (recipe.parent / "out" / "tileset.json").exists()
+
+
+def test_a_killed_tile_job_leaves_no_partial_file(generated, tmp_path):
+    """SIGKILL at a spread of moments while one process raises the region:
+    what is on disk is always whole files (every .glb as long as its header
+    says, no temporary files), and a second run finishes to the same bytes."""
+    inputs, reference = generated
+    recipe = copy_region(inputs, tmp_path / "inputs")
+    out = recipe.parent / "out"
+    for delay in (0.2, 0.45, 0.7, 0.95, 1.2):
+        proc = subprocess.Popen([SCENEHOST, "--quiet", "RaiseRegion", str(recipe)], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        time.sleep(delay)
+        proc.send_signal(signal.SIGKILL)
+        proc.wait()
+        for name, data in tree(out).items() if out.exists() else []:
+            assert not name.split("/")[-1].startswith("."), f"a killed job left {name}"
+            if name.endswith(".glb"):
+                assert len(data) >= 12 and int.from_bytes(data[8:12], "little") == len(data), f"{name} is partial"
+            if name.endswith(".json"):
+                json.loads(data)
+    done = subprocess.run([SCENEHOST, "--quiet", "RaiseRegion", str(recipe)], capture_output=True, text=True,
+                          timeout=600)
+    assert done.returncode == 0, done.stderr
+    assert_same_tree(out, reference)

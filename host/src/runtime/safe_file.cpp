@@ -158,6 +158,51 @@ bool ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::strin
 
 AtomicFileWriter::~AtomicFileWriter() { Discard(); }
 
+// A fresh temporary name beside the target: short enough for any file-name
+// limit, and starting with a dot so folder listings hide it.
+std::string AtomicFileWriter::TemporaryName() const {
+  const std::string base = fs::path(target_).filename().string().substr(0, 200);
+  return FolderOf(target_) + "/." + base + "." + RandomSuffix() + ".tmp";
+}
+
+// For file systems without unnamed files: a named temporary file, removed
+// again by Discard.
+bool AtomicFileWriter::OpenNamedTemporary(const std::string& folder, std::string& reason) {
+  (void)folder;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = TemporaryName();
+    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd >= 0) {
+      fd_ = fd;
+      temp_ = candidate;
+      return true;
+    }
+    if (errno == EEXIST) continue;
+    reason = errno == ENOENT ? std::string("is in a folder that does not exist")
+                             : "cannot be created in its folder: " + ErrnoReason(errno);
+    return false;
+  }
+  reason = "cannot be created in its folder: no free temporary name";
+  return false;
+}
+
+// Gives the unnamed file a temporary name beside the target, for the rename.
+bool AtomicFileWriter::NameUnnamed(std::string& reason) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = TemporaryName();
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temp_ = candidate;
+      return true;
+    }
+    if (errno == EEXIST) continue;
+    reason = "cannot be put in place: " + ErrnoReason(errno);
+    return false;
+  }
+  reason = "cannot be put in place: no free temporary name";
+  return false;
+}
+
 void AtomicFileWriter::Discard() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
@@ -188,27 +233,15 @@ bool AtomicFileWriter::Begin(const std::string& path, std::string& reason) {
     reason = "is read-only";
     return false;
   }
-  // The temporary name is short enough for any file-name limit and starts
-  // with a dot so folder listings hide it.
+  // Preferably an unnamed file in the target's folder, which only gets a
+  // name at Commit: a process killed while writing leaves nothing behind.
   const std::string folder = FolderOf(target_);
-  const std::string base = fs::path(target_).filename().string().substr(0, 200);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = folder + "/." + base + "." + RandomSuffix() + ".tmp";
-    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd >= 0) {
-      fd_ = fd;
-      temp_ = candidate;
-      break;
-    }
-    if (errno == EEXIST) continue;
-    reason = errno == ENOENT ? std::string("is in a folder that does not exist")
-                             : "cannot be created in its folder: " + ErrnoReason(errno);
+  fd_ = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd_ < 0 && errno == ENOENT) {
+    reason = "is in a folder that does not exist";
     return false;
   }
-  if (fd_ < 0) {
-    reason = "cannot be created in its folder: no free temporary name";
-    return false;
-  }
+  if (fd_ < 0 && !OpenNamedTemporary(folder, reason)) return false;
   if (!exists) return true;
   // Owner first: changing it may clear set-id bits that fchmod then restores.
   if (geteuid() == 0 && fchown(fd_, st.st_uid, st.st_gid) != 0) {
@@ -248,6 +281,10 @@ bool AtomicFileWriter::Finish(std::string& reason) {
   }
   const bool synced = fsync(fd_) == 0;
   const int syncError = errno;
+  if (synced && temp_.empty() && !NameUnnamed(reason)) {
+    Discard();
+    return false;
+  }
   const bool closed = close(fd_) == 0;
   const int closeError = errno;
   fd_ = -1;

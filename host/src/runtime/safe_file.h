@@ -67,9 +67,12 @@ class AtomicFileWriter {
 
  private:
   void Discard();
+  std::string TemporaryName() const;
+  bool OpenNamedTemporary(const std::string& folder, std::string& reason);
+  bool NameUnnamed(std::string& reason);
 
   std::string target_;  // the final file (links resolved)
-  std::string temp_;
+  std::string temp_;  // empty while the file is unnamed (O_TMPFILE)
   int fd_ = -1;
   bool finished_ = false;
 };
