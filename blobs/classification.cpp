@@ -19,6 +19,17 @@ ClassBounds makeBounds(const ClassifySettings& s) {
   return b;
 }
 
+SampleTables makeSampleTables(const ClassBounds& b) {
+  SampleTables t;
+  for (int v = 0; v < 256; ++v) {
+    const double component = static_cast<double>(v) / 255.0;
+    t.byteOf[v] = channelByte(component);
+    for (int c = 0; c < 3; ++c) t.pass[c][v] = b.low[c] <= component && b.high[c] >= component ? 1 : 0;
+  }
+  t.colourTables = b.useRGB;
+  return t;
+}
+
 namespace {
 
 std::string number(double v) {

@@ -58,6 +58,26 @@ inline bool isForeground(const ClassBounds& bounds, double r, double g, double b
   return bounds.lumLow <= l && l <= bounds.lumHigh;
 }
 
+// The same classification for 8-bit samples, whose components are exactly
+// v / 255.0: the double-precision comparisons of isForeground and the bytes of
+// channelByte are made once per run for each of the 256 sample values and
+// kept in tables, so a pixel costs three loads. For the colour ranges this is
+// exact by construction (each channel's test depends on its own component
+// only). Luminance is not split by channel; `colourTables` is false for it and
+// callers keep the double-precision path.
+struct SampleTables {
+  bool colourTables = false;
+  // Bit 0 of pass[c][v]: v / 255.0 lies in channel c's range (red, green, blue).
+  std::uint8_t pass[3][256] = {};
+  std::uint8_t byteOf[256] = {};  // channelByte(v / 255.0)
+
+  bool foreground(std::uint8_t r, std::uint8_t g, std::uint8_t b) const {
+    return (pass[0][r] & pass[1][g] & pass[2][b]) != 0;
+  }
+};
+
+SampleTables makeSampleTables(const ClassBounds& bounds);
+
 // Truncation toward zero to a 32-bit int. Values outside the int range and
 // NaN give INT32_MIN, the value the hardware conversion produces, so the
 // result is defined for every input.

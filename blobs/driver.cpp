@@ -112,18 +112,71 @@ bool missingSlashHint(const RunArguments& a, const CString& file) {
 
 }  // namespace
 
-// Every pixel read once through the host, row by row from row 0: foreground
-// pixels keep their own colour in the raster, the rest turn black, and each
-// row's foreground runs go to the labeller as soon as the row is read.
-void classifyRow(const Image& image, const ClassBounds& bounds, std::int32_t width, std::int32_t row,
-                 std::uint8_t* line, RowLabeller& labeller) {
+// Every pixel read once, row by row from row 0: foreground pixels keep their
+// own colour in the raster, the rest turn black, and each row's foreground
+// runs go to the labeller as soon as the row is read.
+RowClassifier::RowClassifier(const Image& image, const ClassBounds& bounds, bool linesStartZero)
+    : image_(image),
+      bounds_(bounds),
+      tables_(makeSampleTables(bounds)),
+      pixels_(image.GetPixels()),
+      linesStartZero_(linesStartZero) {
+  direct_ = pixels_.rows != nullptr && pixels_.bitsPerChannel == 8 && pixels_.channels >= 1 &&
+            pixels_.channels <= 4;
+  for (int v = 0; v < 256; ++v) unit_[v] = static_cast<double>(v) / 255.0;  // what GetPixelValue gives
+}
+
+// One row of 8-bit samples read in place: Step bytes a pixel, red at 0, green
+// at G and blue at B (grey: all three at 0).
+template <int Step, int G, int B, bool Colour>
+void RowClassifier::directRow(std::int32_t width, std::int32_t row, std::uint8_t* line,
+                              RowLabeller& labeller) const {
+  if (!linesStartZero_) std::memset(line, 0, static_cast<std::size_t>(width) * 3);  // background is black
+  const std::uint8_t* p = pixels_.Row(row);
+  std::int32_t runStart = -1;
+  for (std::int32_t column = 0; column < width; ++column, p += Step) {
+    const std::uint8_t r = p[0], g = p[G], b = p[B];
+    const bool fg = Colour ? tables_.foreground(r, g, b) : isForeground(bounds_, unit_[r], unit_[g], unit_[b]);
+    if (fg) {
+      std::uint8_t* px = line + static_cast<std::size_t>(column) * 3;
+      px[0] = tables_.byteOf[b];
+      px[1] = tables_.byteOf[g];
+      px[2] = tables_.byteOf[r];
+      if (runStart < 0) runStart = column;
+    } else if (runStart >= 0) {
+      labeller.addRun(runStart, column - 1);
+      runStart = -1;
+    }
+  }
+  if (runStart >= 0) labeller.addRun(runStart, width - 1);
+  labeller.endRow();
+}
+
+template <bool Colour>
+void RowClassifier::directRowOf(std::int32_t width, std::int32_t row, std::uint8_t* line,
+                                RowLabeller& labeller) const {
+  switch (pixels_.channels) {
+    case 1: return directRow<1, 0, 0, Colour>(width, row, line, labeller);
+    case 2: return directRow<2, 0, 0, Colour>(width, row, line, labeller);
+    case 3: return directRow<3, 1, 2, Colour>(width, row, line, labeller);
+    default: return directRow<4, 1, 2, Colour>(width, row, line, labeller);
+  }
+}
+
+void RowClassifier::classifyRow(std::int32_t width, std::int32_t row, std::uint8_t* line,
+                                RowLabeller& labeller) const {
+  if (direct_ && width <= pixels_.width && row >= 0 && row < pixels_.height) {
+    if (tables_.colourTables) return directRowOf<true>(width, row, line, labeller);
+    return directRowOf<false>(width, row, line, labeller);
+  }
+  // Any other sample layout (16-bit): through the host's pixel reader.
   const float y = static_cast<float>(row);
   std::int32_t runStart = -1;
   for (std::int32_t column = 0; column < width; ++column) {
     CColor c;
-    image.GetPixelValue(static_cast<float>(column), y, c);
+    image_.GetPixelValue(static_cast<float>(column), y, c);
     std::uint8_t* px = line + static_cast<std::size_t>(column) * 3;
-    if (isForeground(bounds, c.r, c.g, c.b)) {
+    if (isForeground(bounds_, c.r, c.g, c.b)) {
       px[0] = channelByte(c.b);
       px[1] = channelByte(c.g);
       px[2] = channelByte(c.r);
@@ -136,6 +189,11 @@ void classifyRow(const Image& image, const ClassBounds& bounds, std::int32_t wid
   }
   if (runStart >= 0) labeller.addRun(runStart, width - 1);
   labeller.endRow();
+}
+
+void classifyRow(const Image& image, const ClassBounds& bounds, std::int32_t width, std::int32_t row,
+                 std::uint8_t* line, RowLabeller& labeller) {
+  RowClassifier(image, bounds).classifyRow(width, row, line, labeller);
 }
 
 namespace {
@@ -227,8 +285,11 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
     outlineBlob(out, region, blob);
   });
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+  // The raster is fresh anonymous memory, all zero: background needs no
+  // writing, and pages of background alone are never touched here.
+  const RowClassifier classifier(in.image, bounds, /*linesStartZero=*/true);
   for (std::int32_t row = 0; row < height; ++row)
-    classifyRow(in.image, bounds, width, row, raster.get() + static_cast<std::size_t>(row) * rowBytes, labeller);
+    classifier.classifyRow(width, row, raster.get() + static_cast<std::size_t>(row) * rowBytes, labeller);
   labeller.finish();
 
   const BmpWriteResult written = writeBMP(raster.get(), width, height, 24, kBitmapName);

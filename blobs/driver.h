@@ -36,7 +36,34 @@ RunArguments readArguments(const XSI::CValueArray& args);
 
 XSI::CStatus executeFindSpots(const XSI::CRef& context);
 
-// One row of a run: reads every pixel of `row` once through the host, writes
+// The rows of one picture under one set of bounds. 8-bit pictures are read
+// in place from the host's pixel rows, colour ranges through SampleTables;
+// anything else through Image::GetPixelValue. Either way each pixel gets the
+// result the double-precision comparisons give. `image` must outlive it.
+// With `linesStartZero` the caller promises every line it passes is all zero
+// already (fresh anonymous memory), and background pixels are not written.
+class RowClassifier {
+ public:
+  RowClassifier(const XSI::Image& image, const ClassBounds& bounds, bool linesStartZero = false);
+  // As classifyRow below.
+  void classifyRow(std::int32_t width, std::int32_t row, std::uint8_t* line, RowLabeller& labeller) const;
+
+ private:
+  template <int Step, int G, int B, bool Colour>
+  void directRow(std::int32_t width, std::int32_t row, std::uint8_t* line, RowLabeller& labeller) const;
+  template <bool Colour>
+  void directRowOf(std::int32_t width, std::int32_t row, std::uint8_t* line, RowLabeller& labeller) const;
+
+  const XSI::Image& image_;
+  ClassBounds bounds_;
+  SampleTables tables_;
+  XSI::ImagePixels pixels_;
+  bool direct_ = false;
+  bool linesStartZero_ = false;
+  double unit_[256];
+};
+
+// One row of a run: reads every pixel of `row` once, writes
 // the raster row `line` (3 bytes a pixel: the pixel's own colour for
 // foreground, black otherwise), hands the row's foreground runs to
 // `labeller` and ends the row there. Rows go in order from 0.

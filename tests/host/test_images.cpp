@@ -274,7 +274,12 @@ std::string PlainBmp(int width, int height, unsigned seed, bool truncate = false
 }
 
 TEST_F(ScratchDir, PlainBmpReadsAsStbReadsIt) {
-  for (int width = 1; width <= 5; ++width) {
+  // 1..23 and a few wider: rows converted five pixels a step, each width
+  // leaving a different remainder for the last steps.
+  std::vector<int> widths;
+  for (int width = 1; width <= 23; ++width) widths.push_back(width);
+  for (int width : {64, 101, 333}) widths.push_back(width);
+  for (int width : widths) {
     for (int height : {1, 3, -2}) {
       const std::string bytes = PlainBmp(width, height, unsigned(width * 7 + height));
       const std::string path = (dir_ / "plain.bmp").string();

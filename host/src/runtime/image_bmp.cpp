@@ -9,6 +9,11 @@
 #include <cstdint>
 #include <string>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define HOST_BMP_SSSE3 1
+#endif
+
 #include "image_codecs.h"
 
 namespace host::image {
@@ -122,12 +127,36 @@ struct Channel {
   }
 };
 
-void ReadBgr24(const std::uint8_t* in, std::size_t w, std::uint8_t* out) {
+void ReadBgr24Plain(const std::uint8_t* in, std::size_t w, std::uint8_t* out) {
   for (std::size_t x = 0; x < w; ++x, in += 3, out += 3) {
     out[0] = in[2];
     out[1] = in[1];
     out[2] = in[0];
   }
+}
+
+#ifdef HOST_BMP_SSSE3
+// Five pixels a step with one byte shuffle: 16 bytes in and out, of which the
+// 16th (the next pixel's first byte) is rewritten by the following step, so
+// a step runs only while six pixels remain. The rest go the plain way.
+__attribute__((target("ssse3"))) void ReadBgr24Ssse3(const std::uint8_t* in, std::size_t w, std::uint8_t* out) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  std::size_t x = 0;
+  for (; x + 6 <= w; x += 5) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm_shuffle_epi8(v, order));
+  }
+  ReadBgr24Plain(in + 3 * x, w - x, out + 3 * x);
+}
+#endif
+
+// One row of 24-bit BGR samples to RGB.
+void ReadBgr24(const std::uint8_t* in, std::size_t w, std::uint8_t* out) {
+#ifdef HOST_BMP_SSSE3
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) return ReadBgr24Ssse3(in, w, out);
+#endif
+  ReadBgr24Plain(in, w, out);
 }
 
 }  // namespace

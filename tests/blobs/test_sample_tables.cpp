@@ -1,0 +1,166 @@
+// The 8-bit fast path of the classification against the double-precision
+// comparisons it stands for: SampleTables over every 24-bit colour for a set
+// of ranges (boundaries on and beside sample values, empty, NaN, negative
+// half-widths), and RowClassifier's in-place reading of 1- to 4-channel
+// pictures against the host's pixel reader.
+#include <gtest/gtest.h>
+
+#include <stb/stb_image_write.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include <xsi_plugin.h>
+
+#include "blob_test_support.h"
+#include "classification.h"
+#include "driver.h"
+#include "row_labelling.h"
+
+using namespace findspots;
+
+namespace {
+
+ClassBounds colour(float r, float g, float b, float hr, float hg, float hb) {
+  ClassifySettings s;
+  s.useRGB = true;
+  s.channelRed = r, s.channelGreen = g, s.channelBlue = b;
+  s.rangeR = hr, s.rangeG = hg, s.rangeB = hb;
+  return makeBounds(s);
+}
+
+}  // namespace
+
+TEST(SampleTables, AgreeWithTheDoubleComparisonsOnEveryColour) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  // Bounds landing exactly on k / 255, a hair either side of it, wide,
+  // zero-width, outside 0..1, negative and NaN.
+  const float k = 100.0f / 255.0f;
+  const ClassBounds cases[] = {
+      colour(0.9f, 0.1f, 0.1f, 0.05f, 0.05f, 0.05f),
+      colour(k, k, k, 0, 0, 0),
+      colour(std::nextafter(k, 1.0f), k, std::nextafter(k, 0.0f), 0, 0, 0),
+      colour(0.5f, 0.5f, 0.5f, 10.0f / 255.0f, 20.0f / 255.0f, 0.5f),
+      colour(0.0f, 1.0f, 0.5f, 0.001f, 0.001f, 1.0f),
+      colour(2.0f, 0.5f, 0.5f, 0.5f, 1, 1),
+      colour(0.5f, 0.5f, 0.5f, -0.1f, 1, 1),
+      colour(nan, 0.5f, 0.5f, 1, 1, 1),
+      colour(0.5f, 0.5f, 0.5f, 1, nan, 1),
+  };
+  for (const ClassBounds& bounds : cases) {
+    const SampleTables t = makeSampleTables(bounds);
+    ASSERT_TRUE(t.colourTables);
+    long mismatches = 0, foreground = 0;
+    for (int r = 0; r < 256; ++r)
+      for (int g = 0; g < 256; ++g)
+        for (int b = 0; b < 256; ++b) {
+          const bool want = isForeground(bounds, r / 255.0, g / 255.0, b / 255.0);
+          foreground += want;
+          mismatches += want != t.foreground(static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
+                                             static_cast<std::uint8_t>(b));
+        }
+    EXPECT_EQ(mismatches, 0) << "bounds low " << bounds.low[0] << " " << bounds.low[1] << " " << bounds.low[2];
+    (void)foreground;
+  }
+  // The first case takes something and the NaN ones take nothing, so the
+  // loop above did compare both answers.
+  EXPECT_TRUE(makeSampleTables(cases[0]).foreground(230, 25, 25));
+  EXPECT_FALSE(makeSampleTables(cases[7]).foreground(128, 128, 128));
+  const SampleTables t = makeSampleTables(cases[0]);
+  for (int v = 0; v < 256; ++v) EXPECT_EQ(t.byteOf[v], channelByte(v / 255.0)) << v;
+}
+
+TEST(SampleTables, LuminanceKeepsTheDoublePath) {
+  ClassifySettings s;
+  s.luminanceValue = 0.2f;
+  s.luminanceRange = 0.05f;
+  EXPECT_FALSE(makeSampleTables(makeBounds(s)).colourTables);
+}
+
+namespace {
+
+// Rows of the raster and the runs a classifier gives for `image`.
+struct Classified {
+  std::vector<std::uint8_t> raster;
+  std::vector<RegionSummary> blobs;
+};
+
+Classified classifyDirect(const XSI::Image& image, const ClassBounds& bounds) {
+  const int w = static_cast<int>(image.GetResX()), h = static_cast<int>(image.GetResY());
+  Classified c;
+  c.raster.assign(static_cast<std::size_t>(w) * h * 3, 0xAA);
+  RowLabeller labeller(0, [&](const RegionSummary& r) { c.blobs.push_back(r); });
+  const RowClassifier classifier(image, bounds);
+  for (int y = 0; y < h; ++y) classifier.classifyRow(w, y, c.raster.data() + static_cast<std::size_t>(y) * w * 3, labeller);
+  labeller.finish();
+  return c;
+}
+
+// The reference: every pixel through GetPixelValue and the double test.
+Classified classifyByHost(const XSI::Image& image, const ClassBounds& bounds) {
+  const int w = static_cast<int>(image.GetResX()), h = static_cast<int>(image.GetResY());
+  Classified c;
+  c.raster.assign(static_cast<std::size_t>(w) * h * 3, 0);
+  RowLabeller labeller(0, [&](const RegionSummary& r) { c.blobs.push_back(r); });
+  for (int y = 0; y < h; ++y) {
+    int start = -1;
+    for (int x = 0; x < w; ++x) {
+      XSI::CColor col;
+      image.GetPixelValue(static_cast<float>(x), static_cast<float>(y), col);
+      std::uint8_t* px = c.raster.data() + (static_cast<std::size_t>(y) * w + x) * 3;
+      if (isForeground(bounds, col.r, col.g, col.b)) {
+        px[0] = channelByte(col.b), px[1] = channelByte(col.g), px[2] = channelByte(col.r);
+        if (start < 0) start = x;
+      } else if (start >= 0) {
+        labeller.addRun(start, x - 1);
+        start = -1;
+      }
+    }
+    if (start >= 0) labeller.addRun(start, w - 1);
+    labeller.endRow();
+  }
+  labeller.finish();
+  return c;
+}
+
+}  // namespace
+
+TEST(RowClassifier, ReadsEveryChannelLayoutAsTheHostDoes) {
+  blobtest::EnsurePluginLoaded();
+  blobtest::ScratchDir dir;
+  const int w = 37, h = 23;
+  ClassifySettings lum;
+  lum.luminanceValue = 0.15f;
+  lum.luminanceRange = 0.08f;
+  const ClassBounds boundsList[] = {colour(0.6f, 0.4f, 0.5f, 0.3f, 0.3f, 0.4f), makeBounds(lum)};
+  for (int channels = 1; channels <= 4; ++channels) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(w) * h * channels);
+    std::uint32_t state = 25u + static_cast<std::uint32_t>(channels);
+    for (std::uint8_t& b : bytes) {
+      state = state * 1664525u + 1013904223u;
+      b = static_cast<std::uint8_t>(state >> 24);
+    }
+    const std::string file = dir.File("layout" + std::to_string(channels) + ".png");
+    ASSERT_TRUE(stbi_write_png(file.c_str(), w, h, channels, bytes.data(), w * channels));
+    XSI::CValueArray args(1);
+    args[0] = XSI::CValue(XSI::CString::FromUtf8(file));
+    XSI::CValue clip;
+    ASSERT_TRUE(XSI::Application().ExecuteCommand(L"CreateImageClip", args, clip).Succeeded());
+    const XSI::Image image = XSI::ImageClip2(clip.GetAsRef()).GetImage();
+    ASSERT_EQ(image.GetNumChannels(), channels);
+    for (const ClassBounds& bounds : boundsList) {
+      const Classified fast = classifyDirect(image, bounds);
+      const Classified slow = classifyByHost(image, bounds);
+      EXPECT_EQ(fast.raster, slow.raster) << channels << " channels, rgb " << bounds.useRGB;
+      ASSERT_EQ(fast.blobs.size(), slow.blobs.size()) << channels << " channels";
+      for (std::size_t i = 0; i < fast.blobs.size(); ++i) {
+        EXPECT_EQ(fast.blobs[i].count, slow.blobs[i].count);
+        EXPECT_EQ(fast.blobs[i].columnSum, slow.blobs[i].columnSum);
+        EXPECT_EQ(fast.blobs[i].rowSum, slow.blobs[i].rowSum);
+      }
+      EXPECT_FALSE(slow.blobs.empty()) << "the picture should hold foreground";
+    }
+  }
+}
