@@ -79,9 +79,7 @@ Templates ImportTemplates() {
     XSI::CValue out;
     XSI::Application().ExecuteCommand(L"ObjImport", args, out);
     host::SceneObject* obj = rt.GetScene().Find(XSI::CString::FromUtf8(base));
-    host::Mesh m = obj ? *obj->geometry.Snapshot() : host::Mesh();
-    m.weldIndex.reset();
-    return m;
+    return obj ? *obj->geometry.Snapshot() : host::Mesh();
   };
   Templates t;
   t.angle = import("p1900_anglebrick");
