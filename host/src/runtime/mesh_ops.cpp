@@ -194,31 +194,6 @@ void MeshTail::RefuseFrozenChange(const char* what) {
                          " that the merge's inputs still read");
 }
 
-void MeshTail::CutPositions(std::size_t count) {
-  if (count < frozen_.vertices) RefuseFrozenChange("positions");
-  if (count < mesh_->positions.size()) mesh_->positions.resize(count);
-}
-
-void MeshTail::SetCornerVertex(std::size_t corner, std::uint32_t vertex) {
-  if (corner < frozen_.corners) RefuseFrozenChange("corners");
-  mesh_->cornerVertex[corner] = vertex;
-}
-
-void MeshTail::AddNormals(std::size_t count, Vec3 n) {
-  if (mesh_->cornerNormal.size() < frozen_.corners) RefuseFrozenChange("normals");
-  mesh_->cornerNormal.insert(mesh_->cornerNormal.end(), count, n);
-}
-
-void MeshTail::AddUV(Vec2 uv) {
-  if (mesh_->cornerUV.size() < frozen_.corners) RefuseFrozenChange("UVs");
-  mesh_->cornerUV.push_back(uv);
-}
-
-void MeshTail::EndFace(std::uint32_t material) {
-  mesh_->faceStart.push_back(static_cast<std::uint32_t>(mesh_->CornerCount()));
-  mesh_->faceMaterial.push_back(material);
-}
-
 std::uint32_t MeshTail::AddMaterial(const Material& material) {
   mesh_->materials.push_back(material);
   return static_cast<std::uint32_t>(mesh_->materials.size() - 1);
@@ -289,7 +264,7 @@ void AppendMesh(MeshTail& merged, const MeshPrefix& base, const Mesh& other, con
       if (otherNormals) {
         for (std::size_t i = 0; i < n; ++i) {
           const Vec3 nv = other.cornerNormal[cornerAt(i)];
-          merged.AddNormals(1, keepNormals ? nv : otherXf.ApplyNormal(nv));
+          merged.AddNormal(keepNormals ? nv : otherXf.ApplyNormal(nv));
         }
       } else {
         const Vec3 flat = FlatNormal(

@@ -72,17 +72,37 @@ class MeshTail {
   // copy the mesh, so earlier references from Read() are stale.
   Mesh& Whole();
 
+  // Called once per element, so defined here where they inline.
   void AddPosition(Vec3 p) { mesh_->positions.push_back(p); }
   // Keeps the first `count` positions; `count` must not cut the frozen part.
-  void CutPositions(std::size_t count);
+  void CutPositions(std::size_t count) {
+    if (count < frozen_.vertices) RefuseFrozenChange("positions");
+    if (count < mesh_->positions.size()) mesh_->positions.resize(count);
+  }
   void AddCorner(std::uint32_t vertex) { mesh_->cornerVertex.push_back(vertex); }
   // Points an appended corner (not a frozen one) at `vertex`.
-  void SetCornerVertex(std::size_t corner, std::uint32_t vertex);
+  void SetCornerVertex(std::size_t corner, std::uint32_t vertex) {
+    if (corner < frozen_.corners) RefuseFrozenChange("corners");
+    mesh_->cornerVertex[corner] = vertex;
+  }
   // Per-corner normals and UVs; the frozen corners must already have theirs.
-  void AddNormals(std::size_t count, Vec3 n);
-  void AddUV(Vec2 uv);
+  void AddNormal(Vec3 n) {
+    if (mesh_->cornerNormal.size() < frozen_.corners) RefuseFrozenChange("normals");
+    mesh_->cornerNormal.push_back(n);
+  }
+  void AddNormals(std::size_t count, Vec3 n) {
+    if (mesh_->cornerNormal.size() < frozen_.corners) RefuseFrozenChange("normals");
+    mesh_->cornerNormal.insert(mesh_->cornerNormal.end(), count, n);
+  }
+  void AddUV(Vec2 uv) {
+    if (mesh_->cornerUV.size() < frozen_.corners) RefuseFrozenChange("UVs");
+    mesh_->cornerUV.push_back(uv);
+  }
   // Closes a face over the corners added since the last one.
-  void EndFace(std::uint32_t material);
+  void EndFace(std::uint32_t material) {
+    mesh_->faceStart.push_back(static_cast<std::uint32_t>(mesh_->CornerCount()));
+    mesh_->faceMaterial.push_back(material);
+  }
   // Appends a material; returns its index.
   std::uint32_t AddMaterial(const Material& material);
 
