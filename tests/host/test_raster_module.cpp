@@ -2,16 +2,21 @@
 // no GeoTIFF must not pay for its hundred-odd libraries. This program links
 // only the runtime, so what it has loaded is what the runtime loads.
 #include <link.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "host_test_util.h"
+#include "temp_dir.h"
 
 namespace {
 
 using testutil::Exec;
 using testutil::LastError;
+using testsupport::TempDir;
 
 bool Loaded(const char* name) {
   struct Search {
@@ -40,6 +45,28 @@ TEST(RasterModule, GdalLoadsWithTheFirstGeoTiffAndNotBefore) {
   EXPECT_NE(info.GetAsText().GetUtf8String().find("\"georeferenced\":true"), std::string::npos);
   EXPECT_TRUE(Loaded("libxsigdal"));
   EXPECT_TRUE(Loaded("libgdal"));
+}
+
+// A runtime copied without its GeoTIFF module still runs, and a GeoTIFF read
+// fails saying what is missing, not as a crash or as a bad file.
+TEST(RasterModule, AMissingModuleIsNamedWhenAGeoTiffIsRead) {
+  TempDir dir;
+  for (const char* lib : {"libxsiruntime.so", "libxsisdk.so"})
+    std::filesystem::copy_file(XSI_BINARY_DIR "/lib/" + std::string(lib), dir.File(lib));
+  const std::string command = "LD_LIBRARY_PATH='" + dir.Path().string() + "' '" XSI_BINARY_DIR
+                              "/bin/scenehost' GetRasterInfo '" XSI_SOURCE_DIR
+                              "/examples/region/district_elevation.tif' 2>&1";
+  FILE* p = popen(command.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, p)) out += buf;
+  const int status = pclose(p);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << out;
+  EXPECT_NE(out.find("GeoTIFF support is not available: cannot load " + dir.File("libxsigdal.so") +
+                     ": cannot open shared object file"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace

@@ -67,8 +67,11 @@ const RasterModule* LoadRasterModule(std::string& error) {
     // Never unloaded: rasters it made may outlive any owner here.
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-      const char* why = dlerror();
-      failure = std::string("cannot load ") + path + (why ? std::string(": ") + why : std::string());
+      const char* error = dlerror();
+      std::string why = error ? error : "";
+      // dlerror names the file itself; say it once.
+      if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
+      failure = "GeoTIFF support is not available: cannot load " + path + (why.empty() ? "" : ": " + why);
       return;
     }
     using Entry = const RasterModule* (*)();
