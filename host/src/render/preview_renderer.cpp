@@ -52,6 +52,37 @@ void main() {
 }
 )";
 
+// Polygons of one normal: the same light at every corner, so it is worked
+// out once a vertex (the very sums the per-pixel shader does) and handed on
+// unchanged.
+const char* kFlatVertexShader = R"(#version 300 es
+uniform mat4 u_matrix;
+uniform vec3 u_toCamera;
+uniform vec3 u_toSun;
+uniform float u_ambient;
+uniform float u_sun;
+layout(location = 0) in vec3 a_position;
+layout(location = 1) in vec3 a_normal;
+layout(location = 2) in vec3 a_colour;
+flat out vec3 v_lit;
+void main() {
+  vec3 n = normalize(a_normal);
+  if (dot(n, u_toCamera) < 0.0) n = -n;
+  float light = u_ambient + u_sun * max(dot(n, u_toSun), 0.0);
+  v_lit = min(a_colour * light, vec3(1.0));
+  gl_Position = u_matrix * vec4(a_position, 1.0);
+}
+)";
+
+const char* kFlatFragmentShader = R"(#version 300 es
+precision highp float;
+flat in vec3 v_lit;
+out vec4 o_colour;
+void main() {
+  o_colour = vec4(v_lit, 1.0);
+}
+)";
+
 bool Compile(GLuint shader, const char* source, std::string& error) {
   glShaderSource(shader, 1, &source, nullptr);
   glCompileShader(shader);
@@ -64,9 +95,9 @@ bool Compile(GLuint shader, const char* source, std::string& error) {
   return false;
 }
 
-GLuint Program(std::string& error) {
+GLuint Program(const char* vertexShader, const char* fragmentShader, std::string& error) {
   const GLuint vs = glCreateShader(GL_VERTEX_SHADER), fs = glCreateShader(GL_FRAGMENT_SHADER);
-  if (!Compile(vs, kVertexShader, error) || !Compile(fs, kFragmentShader, error)) return 0;
+  if (!Compile(vs, vertexShader, error) || !Compile(fs, fragmentShader, error)) return 0;
   const GLuint program = glCreateProgram();
   glAttachShader(program, vs);
   glAttachShader(program, fs);
@@ -97,7 +128,8 @@ struct TileTargets {
 constexpr long long kKeptTargetPixels = 1024 * 1024;
 
 // The draw list as uploaded: one interleaved vertex buffer and one index
-// buffer, the scene's triangles first and the ground's six indices last.
+// buffer: the triangles of one normal, the ground's six indices, then the
+// triangles of varying normals.
 // Only the boxes stay on the CPU. `snapshots` and `transforms` say which
 // scene it is: a snapshot never changes while it is held (geometry.h), and
 // any edit of a mesh gives its object a new one, so the same snapshots with
@@ -106,7 +138,7 @@ struct UploadedScene {
   GLuint vao = 0, buffers[2] = {};
   bool valid = false;
   Box sceneBox, drawnBox;
-  GLsizei sceneIndices = 0, allIndices = 0;
+  GLsizei flatIndices = 0, smoothIndices = 0;  // the scene's; the ground's six lie between
   std::vector<std::shared_ptr<const Mesh>> snapshots;
   std::vector<Transform> transforms;
 };
@@ -115,11 +147,15 @@ struct UploadedScene {
 // kept for the process: llvmpipe compiles shaders to machine code on first
 // use, which costs more than drawing a large scene. Kept on purpose, never
 // freed. One render at a time uses them (`mutex`).
-struct SharedGl {
-  OffscreenContext* gl = nullptr;
+struct Lighting {
   GLuint program = 0;
   GLint uMatrix = -1;
   GLint uToCamera = -1;
+};
+
+struct SharedGl {
+  OffscreenContext* gl = nullptr;
+  Lighting smooth, flat;
   UploadedScene scene;
   TileTargets targets;
   std::uint64_t builds = 0;
@@ -141,18 +177,23 @@ bool TakeSharedGl(SharedGl& kept, std::string& error) {
   if (!kept.gl) {
     std::unique_ptr<OffscreenContext> gl = OffscreenContext::Create(error);
     if (!gl) return false;
-    const GLuint program = Program(error);
-    if (!program) return false;
+    Lighting smooth{Program(kVertexShader, kFragmentShader, error)};
+    if (!smooth.program) return false;
+    Lighting flat{Program(kFlatVertexShader, kFlatFragmentShader, error)};
+    if (!flat.program) return false;
     kept.gl = gl.release();
-    kept.program = program;
-    kept.uMatrix = glGetUniformLocation(program, "u_matrix");
-    kept.uToCamera = glGetUniformLocation(program, "u_toCamera");
     const float* s = kSunDirection;
     const float len = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
-    glUseProgram(program);
-    glUniform3f(glGetUniformLocation(program, "u_toSun"), s[0] / len, s[1] / len, s[2] / len);
-    glUniform1f(glGetUniformLocation(program, "u_ambient"), kAmbient);
-    glUniform1f(glGetUniformLocation(program, "u_sun"), kSun);
+    for (Lighting* l : {&smooth, &flat}) {
+      l->uMatrix = glGetUniformLocation(l->program, "u_matrix");
+      l->uToCamera = glGetUniformLocation(l->program, "u_toCamera");
+      glUseProgram(l->program);
+      glUniform3f(glGetUniformLocation(l->program, "u_toSun"), s[0] / len, s[1] / len, s[2] / len);
+      glUniform1f(glGetUniformLocation(l->program, "u_ambient"), kAmbient);
+      glUniform1f(glGetUniformLocation(l->program, "u_sun"), kSun);
+    }
+    kept.smooth = smooth;
+    kept.flat = flat;
     glGenVertexArrays(1, &kept.scene.vao);
     glGenBuffers(2, kept.scene.buffers);
     glBindVertexArray(kept.scene.vao);
@@ -215,15 +256,18 @@ bool UploadScene(SharedGl& kept, const std::vector<ExportItem>& items,
   DrawList list;
   if (!BuildDrawList(items, list, error)) return false;
   const Box sceneBox = list.sceneBox;
-  const auto sceneIndices = static_cast<GLsizei>(list.indices.size());
+  const auto flatIndices = static_cast<GLsizei>(list.indices.size());
   AddGround(list, kGroundColour);
   ++kept.builds;
   glBindVertexArray(up.vao);
   glBindBuffer(GL_ARRAY_BUFFER, up.buffers[0]);
   glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(list.vertices.size() * sizeof(DrawVertex)),
                list.vertices.data(), GL_STATIC_DRAW);
-  glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(list.indices.size() * sizeof(std::uint32_t)),
-               list.indices.data(), GL_STATIC_DRAW);
+  const auto flatBytes = static_cast<GLsizeiptr>(list.indices.size() * sizeof(std::uint32_t));
+  const auto smoothBytes = static_cast<GLsizeiptr>(list.smoothIndices.size() * sizeof(std::uint32_t));
+  glBufferData(GL_ELEMENT_ARRAY_BUFFER, flatBytes + smoothBytes, nullptr, GL_STATIC_DRAW);
+  glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, flatBytes, list.indices.data());
+  glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, flatBytes, smoothBytes, list.smoothIndices.data());
   if (glGetError() == GL_OUT_OF_MEMORY) {
     // Nothing half-uploaded is drawn later: empty both buffers.
     glBufferData(GL_ARRAY_BUFFER, 0, nullptr, GL_STATIC_DRAW);
@@ -233,8 +277,8 @@ bool UploadScene(SharedGl& kept, const std::vector<ExportItem>& items,
   }
   up.sceneBox = sceneBox;
   up.drawnBox = list.drawnBox;
-  up.sceneIndices = sceneIndices;
-  up.allIndices = static_cast<GLsizei>(list.indices.size());
+  up.flatIndices = flatIndices;
+  up.smoothIndices = static_cast<GLsizei>(list.smoothIndices.size());
   if (items.size() == snapshots.size()) {
     up.snapshots = snapshots;
     for (const ExportItem& item : items) up.transforms.push_back(item.xf);
@@ -280,16 +324,27 @@ bool MakeTargets(int w, int h, TileTargets& t, std::string& error) {
   return true;
 }
 
-void DrawTile(const SharedGl& kept, GLsizei indices, const Camera& cam, int x0, int y0, int x1, int y1,
+void DrawTile(const SharedGl& kept, bool ground, const Camera& cam, int x0, int y0, int x1, int y1,
               const PreviewSettings& s) {
   const TileTargets& t = kept.targets;
+  const UploadedScene& up = kept.scene;
   const int w = x1 - x0, h = y1 - y0;
   glBindFramebuffer(GL_FRAMEBUFFER, t.DrawFbo());
   glViewport(0, 0, w, h);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   const Matrix m = cam.TileMatrix(x0, y0, x1, y1, s.width, s.height);
-  glUniformMatrix4fv(kept.uMatrix, 1, GL_FALSE, m.data());
-  glDrawElements(GL_TRIANGLES, indices, GL_UNSIGNED_INT, nullptr);
+  const GLsizei flatCount = up.flatIndices + (ground ? 6 : 0);
+  if (flatCount > 0) {
+    glUseProgram(kept.flat.program);
+    glUniformMatrix4fv(kept.flat.uMatrix, 1, GL_FALSE, m.data());
+    glDrawElements(GL_TRIANGLES, flatCount, GL_UNSIGNED_INT, nullptr);
+  }
+  if (up.smoothIndices > 0) {
+    glUseProgram(kept.smooth.program);
+    glUniformMatrix4fv(kept.smooth.uMatrix, 1, GL_FALSE, m.data());
+    const std::size_t offset = (static_cast<std::size_t>(up.flatIndices) + 6) * sizeof(std::uint32_t);
+    glDrawElements(GL_TRIANGLES, up.smoothIndices, GL_UNSIGNED_INT, reinterpret_cast<const void*>(offset));
+  }
   glBindFramebuffer(GL_READ_FRAMEBUFFER, t.DrawFbo());
   glBindFramebuffer(GL_DRAW_FRAMEBUFFER, t.ReadFbo());
   glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
@@ -324,8 +379,10 @@ bool Render(const std::vector<ExportItem>& items, const std::vector<std::shared_
   const UploadedScene& up = kept.scene;
   const bool ground = s.view != View::Top;
   const Camera cam = FrameBox(up.sceneBox, ground ? up.drawnBox : up.sceneBox, s.view, s.width, s.height);
-  glUseProgram(kept.program);
-  glUniform3f(kept.uToCamera, cam.toCamera.x, cam.toCamera.y, cam.toCamera.z);
+  for (const Lighting* l : {&kept.flat, &kept.smooth}) {
+    glUseProgram(l->program);
+    glUniform3f(l->uToCamera, cam.toCamera.x, cam.toCamera.y, cam.toCamera.z);
+  }
   glBindVertexArray(up.vao);
 
   if (!MakeTargets(std::min(s.width, kTileSide), std::min(s.height, kTileSide), kept.targets, error))
@@ -337,7 +394,7 @@ bool Render(const std::vector<ExportItem>& items, const std::vector<std::shared_
   for (int y0 = 0; y0 < s.height; y0 += kTileSide) {
     for (int x0 = 0; x0 < s.width; x0 += kTileSide) {
       const int x1 = std::min(s.width, x0 + kTileSide), y1 = std::min(s.height, y0 + kTileSide);
-      DrawTile(kept, ground ? up.allIndices : up.sceneIndices, cam, x0, y0, x1, y1, s);
+      DrawTile(kept, ground, cam, x0, y0, x1, y1, s);
       ReadTile(kept.targets, x0, y0, x1, y1, rgba, image);
     }
   }
