@@ -48,6 +48,8 @@ done < <(find "$build/bench" -type f -name 'bench_*' -perm -u+x ! -name '*.*' | 
 
 run bench_region /usr/bin/python3 "$root/bench/bench_region/bench_region.py" "$build/bin/scenehost"
 
+run bench_preview_script /usr/bin/python3 "$root/bench/bench_preview/bench_preview_script.py" "$build/bin/scenehost"
+
 run six_findspots bash "$root/bench/bench_memory/six_findspots.sh" "$build/bin/scenehost"
 
 # The viewer: first full frame of a tileset in headless Chromium (skips,

@@ -87,7 +87,7 @@ CStatus RenderPreviewCommand(Runtime& rt, const CValueArray& args, CValue&) {
   }
   render::RgbImage image;
   std::string png;
-  if (!render::RenderPreview(items, settings, image, error) || !render::EncodePng(image, png, error))
+  if (!render::RenderPreview(items, meshes, settings, image, error) || !render::EncodePng(image, png, error))
     return Fail(rt, "cannot render preview " + Quoted(path) + ": " + error);
   if (!WriteFileAtomically(path, png, error))
     return Fail(rt, "cannot write preview " + Quoted(path) + ": " + error);

@@ -58,14 +58,18 @@ void AddMesh(const ExportItem& item, DrawList& list) {
     const Vec3 flat = UnitOr(PolygonNormal(world, first, count), Vec3{0, 1, 0});
     const Vec3 colour = m.materials[m.faceMaterial[f]].diffuse;
     const auto base = static_cast<std::uint32_t>(list.vertices.size());
+    bool oneNormal = true;
     for (std::size_t i = 0; i < count; ++i) {
       const Vec3 n = storedNormals ? UnitOr(item.xf.ApplyNormal(m.cornerNormal[first + i]), flat) : flat;
       Append(list, world[first + i], n, colour);
+      const float* n0 = list.vertices[base].normal;
+      oneNormal = oneNormal && n.x == n0[0] && n.y == n0[1] && n.z == n0[2];
     }
+    std::vector<std::uint32_t>& out = oneNormal ? list.indices : list.smoothIndices;
     for (std::size_t i = 1; i + 1 < count; ++i) {
-      list.indices.push_back(base);
-      list.indices.push_back(base + static_cast<std::uint32_t>(i));
-      list.indices.push_back(base + static_cast<std::uint32_t>(i + 1));
+      out.push_back(base);
+      out.push_back(base + static_cast<std::uint32_t>(i));
+      out.push_back(base + static_cast<std::uint32_t>(i + 1));
     }
   }
 }

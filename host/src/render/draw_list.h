@@ -7,6 +7,11 @@
 // Normals are the mesh's stored per-corner normals when it has them, else
 // each polygon's own (flat) normal. Polygons are fanned from their first
 // corner; polygons of fewer than three corners draw nothing.
+//
+// The triangles come in two lists: `indices` for polygons whose corners
+// all have the same normal (most of a building: lit once a vertex, the
+// same light over the whole polygon) and `smoothIndices` for the others
+// (lit at every pixel). Each keeps the order of the polygons.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +34,8 @@ struct DrawList {
   Box sceneBox;                       // every mesh corner, relative to origin
   Box drawnBox;                       // sceneBox and the ground
   std::vector<DrawVertex> vertices;
-  std::vector<std::uint32_t> indices; // triangles
+  std::vector<std::uint32_t> indices;        // triangles of one normal each
+  std::vector<std::uint32_t> smoothIndices;  // triangles of varying normals
 };
 
 // Fills `list` from the items (checked first with ExportProblem). False
@@ -37,7 +43,7 @@ struct DrawList {
 // scene has no polygons to show").
 bool BuildDrawList(const std::vector<ExportItem>& items, DrawList& list, std::string& error);
 
-// Adds a ground square just below the scene box, reaching past its
+// Adds a ground square (to `indices`) just below the scene box, reaching past its
 // footprint by 60% of the footprint's larger side on every side.
 void AddGround(DrawList& list, const float (&colour)[3]);
 

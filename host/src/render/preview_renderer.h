@@ -14,6 +14,8 @@
 // The same scene and settings give the same pixels on the same machine.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,24 @@ constexpr float kBackgroundColour[3] = {0.90f, 0.91f, 0.93f};
 
 // Renders into `image` (width x height RGB, top row first). False with
 // `error` saying why (no polygons, no EGL display, out of memory, ...).
+// Builds and uploads the draw list anew.
 bool RenderPreview(const std::vector<ExportItem>& items, const PreviewSettings& settings,
                    RgbImage& image, std::string& error);
+
+// The same for a scene's mesh snapshots (Geometry::Snapshot), one per item
+// and in the items' order, item i's mesh being snapshots[i]. The draw list
+// is built and uploaded once per scene change and kept for the process: a
+// later call with the same snapshots and the same transforms draws the
+// buffers already uploaded. Any edit of a mesh gives its object a new
+// snapshot (geometry.h); a new, deleted or reordered object, or a moved one,
+// changes the list; so every scene change builds the list again. The kept
+// snapshots hold their meshes until the next change is rendered (an edit of
+// one meanwhile copies it first, as for any snapshot). Only the view and
+// picture size changing keeps the list.
+bool RenderPreview(const std::vector<ExportItem>& items, const std::vector<std::shared_ptr<const Mesh>>& snapshots,
+                   const PreviewSettings& settings, RgbImage& image, std::string& error);
+
+// How many draw lists the renders of this process have built (for tests).
+std::uint64_t PreviewDrawListBuilds();
 
 }  // namespace host::render
