@@ -17,6 +17,7 @@
 #include "formats.h"
 #include "safe_file.h"
 #include "temp_dir.h"
+#include "xsi_file.h"
 
 namespace host {
 namespace {
@@ -196,6 +197,72 @@ TEST(SafeSave, WriterDiscardsAnUncommittedFile) {
   ASSERT_TRUE(WriteFileAtomically(target, "new", reason)) << reason;
   EXPECT_EQ(Slurp(target), "new");
   ExpectOnly(dir.Path(), {"t.txt"});
+}
+
+// ---- the SDK's AtomicFile, the same writer behind the plug-in boundary --------
+
+TEST(SdkAtomicFile, StreamsPiecesAndReplacesTheFileOnlyAtCommit) {
+  const TempDir dir;
+  const std::string target = dir.Write("t.bin", "old");
+  XSI::AtomicFile file;
+  XSI::CString message;
+  ASSERT_TRUE(file.Begin(target, message).Succeeded()) << message.GetUtf8String();
+  ASSERT_TRUE(file.Write("ab", 2, message).Succeeded());
+  ASSERT_TRUE(file.Write(nullptr, 0, message).Succeeded());  // nothing to add
+  ASSERT_TRUE(file.Write(std::string("c\0d", 3).data(), 3, message).Succeeded());
+  EXPECT_EQ(Slurp(target), "old");
+  ASSERT_TRUE(file.Commit(message).Succeeded()) << message.GetUtf8String();
+  EXPECT_EQ(Slurp(target), std::string("abc\0d", 5));
+  ExpectOnly(dir.Path(), {"t.bin"});
+
+  // The file is done: another Commit or Write is a mistake, not a new save.
+  EXPECT_EQ(file.Commit(message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "no file is open for writing");
+  EXPECT_EQ(file.Write("x", 1, message), XSI::CStatus::Fail);
+  EXPECT_EQ(Slurp(target), std::string("abc\0d", 5));
+}
+
+TEST(SdkAtomicFile, AnAbandonedOrFailedFileLeavesTheOldOneAndNoTemporary) {
+  const TempDir dir;
+  const std::string target = dir.Write("t.bin", "old");
+  XSI::CString message;
+  {
+    XSI::AtomicFile file;
+    ASSERT_TRUE(file.Begin(target, message).Succeeded());
+    ASSERT_TRUE(file.Write("half", 4, message).Succeeded());
+  }
+  EXPECT_EQ(Slurp(target), "old");
+  ExpectOnly(dir.Path(), {"t.bin"});
+
+  // Bytes at a null pointer abandon the file too.
+  XSI::AtomicFile file;
+  ASSERT_TRUE(file.Begin(target, message).Succeeded());
+  EXPECT_EQ(file.Write(nullptr, 3, message), XSI::CStatus::InvalidArgument);
+  EXPECT_EQ(file.Commit(message), XSI::CStatus::Fail);
+  EXPECT_EQ(Slurp(target), "old");
+  ExpectOnly(dir.Path(), {"t.bin"});
+}
+
+TEST(SdkAtomicFile, RefusalsNameTheFileAndWhatIsWrong) {
+  const TempDir dir;
+  XSI::AtomicFile file;
+  XSI::CString message;
+  const std::string folder = dir.File("sub");
+  fs::create_directory(folder);
+  EXPECT_EQ(file.Begin(folder, message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "'" + folder + "' is a folder, not a file");
+
+  const std::string nowhere = dir.File("missing/x.bin");
+  EXPECT_EQ(file.Begin(nowhere, message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "'" + nowhere + "' is in a folder that does not exist");
+
+  const std::string nul = dir.File("x.bin") + std::string("\0.y", 3);
+  EXPECT_EQ(file.Begin(nul, message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "'" + dir.File("x.bin") + "\\0.y' has a NUL byte in its name");
+
+  EXPECT_EQ(file.Write("x", 1, message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "no file is open for writing");
+  ExpectOnly(dir.Path(), {"sub"});
 }
 
 // ---- reading ---------------------------------------------------------------
