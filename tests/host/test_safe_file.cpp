@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <set>
 #include <fstream>
@@ -284,6 +285,35 @@ TEST(SafeRead, OnlyRegularFilesOfBoundedSizeAreRead) {
   const std::string a = dir.Write("a.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   EXPECT_EQ(ReadFails(a + std::string("\0junk", 5)),
             "cannot read OBJ file '" + a + "\\0junk': the path has a NUL byte");
+}
+
+// What stopped a read, for callers with their own messages (the script
+// reader of scenehost): the kind of file, the limit, or the system's error.
+TEST(SafeRead, TheFailureSaysWhatStoppedTheRead) {
+  const TempDir dir;
+  std::string bytes = "untouched", reason;
+  ReadFailure failure;
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0644), 0);
+  EXPECT_FALSE(ReadRegularFile(dir.File("pipe"), 100, bytes, reason, &failure));
+  EXPECT_EQ(failure.what, ReadFailure::kNotRegular);
+  EXPECT_STREQ(FileKindName(failure.mode), "a FIFO");
+  EXPECT_FALSE(ReadRegularFile(dir.Path().string(), 100, bytes, reason, &failure));
+  EXPECT_EQ(failure.what, ReadFailure::kNotRegular);
+  EXPECT_EQ(reason, "is a folder, not a file");
+
+  const std::string five = dir.Write("five", "12345");
+  EXPECT_FALSE(ReadRegularFile(five, 4, bytes, reason, &failure));
+  EXPECT_EQ(failure.what, ReadFailure::kTooLarge);
+  EXPECT_EQ(reason, "is larger than the limit of 4 bytes");
+  EXPECT_FALSE(ReadRegularFile(dir.File("none"), 4, bytes, reason, &failure));
+  EXPECT_EQ(failure.what, ReadFailure::kSystem);
+  EXPECT_EQ(failure.error, ENOENT);
+  EXPECT_EQ(reason, "no such file");
+  EXPECT_EQ(bytes, "untouched");
+
+  ASSERT_TRUE(ReadRegularFile(five, 5, bytes, reason, &failure)) << reason;
+  EXPECT_EQ(failure.what, ReadFailure::kNone);
+  EXPECT_EQ(bytes, "12345");
 }
 
 TEST(SafeRead, MaterialLibraryMustBeARegularFileOfBoundedSize) {

@@ -106,36 +106,37 @@ std::string ErrnoReason(int err) {
 }
 
 bool ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string& bytes,
-                     std::string& reason) {
+                     std::string& reason, ReadFailure* failure) {
+  ReadFailure unused;
+  ReadFailure& why = failure ? *failure : unused;
+  why = ReadFailure{};
+  const auto systemFailure = [&](int err) {
+    why.what = ReadFailure::kSystem;
+    why.error = err;
+    reason = err == ENOENT || err == ENOTDIR ? std::string("no such file") : ErrnoReason(err);
+    return false;
+  };
+  const auto notRegular = [&](mode_t mode) {
+    why.what = ReadFailure::kNotRegular;
+    why.mode = mode;
+    reason = S_ISDIR(mode) ? "is a folder, not a file" : "is not a regular file";
+    return false;
+  };
   // stat first: opening a device can itself have effects (a tape rewinds).
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    reason = errno == ENOENT || errno == ENOTDIR ? std::string("no such file") : ErrnoReason(errno);
-    return false;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    reason = "is a folder, not a file";
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    reason = "is not a regular file";
-    return false;
-  }
+  if (stat(path.c_str(), &st) != 0) return systemFailure(errno);
+  if (!S_ISREG(st.st_mode)) return notRegular(st.st_mode);
   // O_NONBLOCK: a FIFO swapped in after the stat must not hang the open.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    reason = ErrnoReason(errno);
-    return false;
-  }
+  if (fd < 0) return systemFailure(errno);
   struct Closer {
     int fd;
     ~Closer() { close(fd); }
   } closer{fd};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    reason = "is not a regular file";
-    return false;
-  }
+  if (fstat(fd, &st) != 0) return systemFailure(errno);
+  if (!S_ISREG(st.st_mode)) return notRegular(st.st_mode);
   if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+    why.what = ReadFailure::kTooLarge;
     reason = "is larger than the limit of " + SizeText(maxBytes);
     return false;
   }
@@ -145,7 +146,9 @@ bool ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::strin
     const ssize_t n = read(fd, data.data() + got, data.size() - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      reason = ErrnoReason(errno);
+      const int err = errno;
+      systemFailure(err);
+      reason = ErrnoReason(err);
       return false;
     }
     if (n == 0) break;  // the file shrank while being read
