@@ -76,6 +76,27 @@ bool ResolveLinks(std::string& path, std::string& reason) {
   return false;
 }
 
+// Whether the file at `target` (links already followed) may be replaced:
+// it is missing, or a regular file that is not read-only. `exists` and `st`
+// say what is there.
+bool MayReplace(const std::string& target, struct stat& st, bool& exists, std::string& reason) {
+  exists = stat(target.c_str(), &st) == 0;
+  if (!exists) return true;
+  if (S_ISDIR(st.st_mode)) {
+    reason = "is a folder, not a file";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    reason = "is not a regular file";
+    return false;
+  }
+  if (IsReadOnly(target, st)) {
+    reason = "is read-only";
+    return false;
+  }
+  return true;
+}
+
 std::string RandomSuffix() {
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device device;
@@ -223,19 +244,8 @@ bool AtomicFileWriter::Begin(const std::string& path, std::string& reason) {
   target_ = path;
   if (!ResolveLinks(target_, reason)) return false;
   struct stat st;
-  const bool exists = stat(target_.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) {
-    reason = "is a folder, not a file";
-    return false;
-  }
-  if (exists && !S_ISREG(st.st_mode)) {
-    reason = "is not a regular file";
-    return false;
-  }
-  if (exists && IsReadOnly(target_, st)) {
-    reason = "is read-only";
-    return false;
-  }
+  bool exists = false;
+  if (!MayReplace(target_, st, exists, reason)) return false;
   // Preferably an unnamed file in the target's folder, which only gets a
   // name at Commit: a process killed while writing leaves nothing behind.
   const std::string folder = FolderOf(target_);
