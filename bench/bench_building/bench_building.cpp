@@ -6,12 +6,17 @@
 //          tolerance (plain code below, not the host's merge);
 // and prints both, the time per unit and their ratio. Medians of a few runs.
 //
-// Then, end to end, for 5x5x10, 10x10x30 and 20x20x30:
-//   command: the RaiseTower command in this process, as above;
-//   process: a fresh `scenehost RaiseTower ... --save x.glb` of the same
-//            build (start-up, plug-in and kit loading, building, saving,
-//            exit), spawned and waited for;
-// and their ratio. Minimums of a few runs: the machine may be shared.
+// The host times against the units give the slope of time against size: the
+// exponent of a power law fitted through all sizes, 1 when it is linear.
+//
+// Then, end to end, for 5x5x10, 10x10x30 and 20x20x30, on tmpfs:
+//   process:  a fresh `scenehost RaiseTower ... --save x.glb` of the same
+//             build (start-up, plug-in and kit loading, building, saving,
+//             exit), spawned and waited for;
+//   marginal: what one more tower and save cost in a running scenehost
+//             (scripts of three and of one, the difference halved);
+// and their ratio, against its target for 20x20x30. Minimums of a few runs:
+// the machine may be shared.
 //
 //   bench_building [--runs N] [--quick] [--only host|bound|process] [--no-process]
 //
@@ -55,6 +60,19 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// Least-squares slope of y against x.
+double Slope(const std::vector<double>& x, const std::vector<double>& y) {
+  const double n = double(x.size());
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    sx += x[i];
+    sy += y[i];
+    sxx += x[i] * x[i];
+    sxy += x[i] * y[i];
+  }
+  return (n * sxy - sx * sy) / (n * sxx - sx * sx);
+}
+
 bool RunRaiseTower(const Config& c) {
   XSI::CValueArray args;
   for (XSI::CValue v : {XSI::CValue(L"Bench"), XSI::CValue(c.floors), XSI::CValue(c.width),
@@ -79,9 +97,7 @@ Templates ImportTemplates() {
     XSI::CValue out;
     XSI::Application().ExecuteCommand(L"ObjImport", args, out);
     host::SceneObject* obj = rt.GetScene().Find(XSI::CString::FromUtf8(base));
-    host::Mesh m = obj ? *obj->geometry.Snapshot() : host::Mesh();
-    m.weldIndex.reset();
-    return m;
+    return obj ? *obj->geometry.Snapshot() : host::Mesh();
   };
   Templates t;
   t.angle = import("p1900_anglebrick");
@@ -211,26 +227,19 @@ double CpuSeconds(const struct rusage& u) {
   return s(u.ru_utime) + s(u.ru_stime);
 }
 
-double ProcessCpuSeconds() {
-  struct rusage u;
-  getrusage(RUSAGE_SELF, &u);
-  return CpuSeconds(u);
-}
-
-// One whole scenehost process building `c` and saving it to `glb`: its wall
-// and CPU time (user + system), or a negative wall time when it could not run
-// or failed.
-Times WholeProcess(const Config& c, const std::string& glb) {
+// One whole scenehost process run with `args` after the program's name: its
+// wall and CPU time (user + system), or a negative wall time when it could
+// not run or failed.
+Times WholeProcess(std::vector<std::string> words) {
   const std::string exe = XSI_BINARY_DIR "/bin/scenehost";
-  std::vector<std::string> words = {exe, "RaiseTower", "Bench", std::to_string(c.floors),
-                                    std::to_string(c.width), std::to_string(c.length),
-                                    "brick", "A", "1", "--save", glb};
+  words.insert(words.begin(), exe);
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   const auto t0 = Clock::now();
   pid_t pid = 0;
   const int err = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
@@ -245,47 +254,70 @@ Times WholeProcess(const Config& c, const std::string& glb) {
   return {t, CpuSeconds(usage)};
 }
 
-// In-process command time against whole-process time, minimums of `runs`.
+std::string TowerWords(const Config& c) {
+  return "RaiseTower Bench " + std::to_string(c.floors) + " " + std::to_string(c.width) + " " +
+         std::to_string(c.length) + " brick A 1";
+}
+
+// A script raising and saving the tower `towers` times, each over the last.
+bool WriteScript(const std::string& path, const Config& c, int towers, const std::string& glb) {
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (!f) return false;
+  for (int i = 0; i < towers; ++i)
+    std::fprintf(f, "%s%s\nSaveScene %s\n", i ? "DeleteObj Bench\n" : "", TowerWords(c).c_str(), glb.c_str());
+  return std::fclose(f) == 0;
+}
+
+// A whole `scenehost RaiseTower ... --save x.glb` against the marginal cost
+// of one more tower and save in a running process: a script of three
+// minus a script of one, halved. What is left over is start-up and exit.
+// Minimums of `runs`.
 bool EndToEnd(int runs, bool quick) {
   std::vector<Config> configs = {{5, 5, 10}, {10, 10, 30}, {20, 20, 30}};
   if (quick) configs.resize(1);
   std::error_code ec;
-  std::string pattern = (std::filesystem::temp_directory_path(ec) / "bench_building.XXXXXX").string();
+  // tmpfs when there is one, so the disk does not time the fsync.
+  const std::filesystem::path shm = "/dev/shm";
+  const std::filesystem::path base = std::filesystem::is_directory(shm, ec)
+                                         ? shm
+                                         : std::filesystem::temp_directory_path(ec);
+  std::string pattern = (base / "bench_building.XXXXXX").string();
   char* folder = mkdtemp(pattern.data());
   if (!folder) {
     std::fprintf(stderr, "bench_building: cannot create a temporary folder\n");
     return false;
   }
-  const std::string glb = std::string(folder) + "/x.glb";
-  auto& rt = host::Runtime::Get();
-  std::printf("\nwhole scenehost process with --save x.glb against the command alone (ms)\n");
-  std::printf("%-10s %7s %11s %11s %7s %11s %11s %7s\n", "footprint", "floors", "command",
-              "process", "ratio", "command cpu", "process cpu", "ratio");
+  const std::string dir = folder, glb = dir + "/x.glb", one = dir + "/one.txt", three = dir + "/three.txt";
+  std::printf("\nwhole scenehost process with --save x.glb against one more tower and save in a\n"
+              "running process (a script of three minus a script of one, halved), ms\n");
+  std::printf("%-10s %7s %11s %11s %11s %11s %7s %7s\n", "footprint", "floors", "1 in script",
+              "3 in script", "marginal", "process", "ratio", "target");
   bool ok = true;
   for (const Config& c : configs) {
-    Times command, process;
+    ok = WriteScript(one, c, 1, glb) && WriteScript(three, c, 3, glb);
+    Times p1, p3, whole;
+    std::vector<std::string> cli = {"RaiseTower", "Bench", std::to_string(c.floors), std::to_string(c.width),
+                                    std::to_string(c.length), "brick", "A", "1", "--save", glb};
     for (int r = 0; r < runs && ok; ++r) {
-      rt.ResetScene();
-      const auto t0 = Clock::now();
-      const double cpu0 = ProcessCpuSeconds();
-      ok = RunRaiseTower(c);
-      command.KeepLeast({Seconds(Clock::now() - t0), ProcessCpuSeconds() - cpu0});
-      rt.ResetScene();
-      const Times p = WholeProcess(c, glb);
-      ok = ok && p.wall >= 0;
-      process.KeepLeast(p);
+      const Times a = WholeProcess({"--script", one}), b = WholeProcess({"--script", three}),
+                  w = WholeProcess(cli);
+      ok = a.wall >= 0 && b.wall >= 0 && w.wall >= 0;
+      p1.KeepLeast(a);
+      p3.KeepLeast(b);
+      whole.KeepLeast(w);
     }
     if (!ok) {
       std::fprintf(stderr, "bench_building: %dx%dx%d failed end to end\n", c.width, c.length, c.floors);
       break;
     }
+    const double marginal = (p3.wall - p1.wall) / 2;
+    const bool target = c.width == 20 && c.length == 20 && c.floors == 30;
     char footprint[32];
     std::snprintf(footprint, sizeof footprint, "%dx%d", c.width, c.length);
-    std::printf("%-10s %7d %11.2f %11.2f %7.2f %11.2f %11.2f %7.2f\n", footprint, c.floors,
-                command.wall * 1e3, process.wall * 1e3, process.wall / command.wall,
-                command.cpu * 1e3, process.cpu * 1e3, process.cpu / command.cpu);
+    std::printf("%-10s %7d %11.2f %11.2f %11.2f %11.2f %7.2f %7s\n", footprint, c.floors, p1.wall * 1e3,
+                p3.wall * 1e3, marginal * 1e3, whole.wall * 1e3, whole.wall / marginal, target ? "<= 1.30" : "");
   }
-  std::filesystem::remove_all(folder, ec);
+  std::filesystem::remove_all(dir, ec);
   return ok;
 }
 
@@ -317,6 +349,7 @@ int main(int argc, char** argv) {
   if (only != "process")
     std::printf("%-10s %7s %9s %11s %11s %11s %7s\n", "footprint", "floors", "units", "host ms",
               "bound ms", "host us/u", "ratio");
+  std::vector<double> logUnits, logTimes;
   for (const Config& c : only == "process" ? std::vector<Config>() : configs) {
     const std::vector<Unit> units = Layout(templates, c);
     std::vector<double> host, bound;
@@ -353,7 +386,12 @@ int main(int argc, char** argv) {
     std::snprintf(footprint, sizeof footprint, "%dx%d", c.width, c.length);
     std::printf("%-10s %7d %9zu %11.2f %11.2f %11.2f %7.2f\n", footprint, c.floors, units.size(),
                 h * 1e3, b * 1e3, h * 1e6 / units.size(), h / b);
+    logUnits.push_back(std::log(double(units.size())));
+    logTimes.push_back(std::log(h));
   }
+  if (logUnits.size() >= 4)
+    std::printf("slope: host time grows as units^%.2f over %zu sizes (target: 1, linear)\n",
+                Slope(logUnits, logTimes), logUnits.size());
   rt.ResetScene();
   if ((only.empty() || only == "process") && process && !EndToEnd(std::max(runs, 5), quick)) return 1;
   return 0;

@@ -85,12 +85,15 @@ void BM_MergeUnitsOps(benchmark::State& state) {
   std::size_t vertices = 0;
   for (auto _ : state) {
     host::Mesh merged = unit;
+    host::WeldCache weld;
     for (int i = 1; i < n; ++i) {
       host::Transform xf;
       Place(i, xf.pos[0], xf.pos[2]);
       host::MergeRecord record;
-      host::AppendMesh(merged, unit, xf, record);
-      host::WeldAppended(merged, record, kTolerance);
+      host::MeshTail tail(merged);
+      const host::MeshPrefix base = host::PrefixOf(merged);
+      host::AppendMesh(tail, base, unit, xf, record);
+      host::WeldAppended(tail, base, record, weld, kTolerance);
     }
     vertices = merged.VertexCount();
     benchmark::DoNotOptimize(merged.positions.data());

@@ -3,7 +3,10 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <limits>
+#include <stdexcept>
 
+#include "geometry.h"
 #include "mesh.h"
 #include "mesh_ops.h"
 
@@ -72,11 +75,16 @@ Transform At(double x, double y = 0, double z = 0) {
 }
 
 // Merges `other` into `merged` the way a "MeshMerge" does, welding when
-// tolerance > 0.
-MergeRecord Merge(Mesh& merged, const Mesh& other, const Transform& xf, double tolerance) {
+// tolerance > 0 with the weld index `weld` kept by the caller (a fresh one
+// when null).
+MergeRecord Merge(Mesh& merged, const Mesh& other, const Transform& xf, double tolerance,
+                  WeldCache* weld = nullptr) {
+  WeldCache fresh;
   MergeRecord record;
-  AppendMesh(merged, other, xf, record);
-  if (tolerance > 0) WeldAppended(merged, record, tolerance);
+  MeshTail tail(merged);
+  const MeshPrefix base = PrefixOf(merged);
+  AppendMesh(tail, base, other, xf, record);
+  if (tolerance > 0) WeldAppended(tail, base, record, weld ? *weld : fresh, tolerance);
   return record;
 }
 
@@ -178,22 +186,37 @@ TEST(BakeTransform, MovesPositionsAndNormalsAndKeepsFacesOutwardWhenMirrored) {
 
 TEST(TranslateMesh, MovesEveryPositionAndWeldingStillFindsThem) {
   Mesh merged = Cube();
-  Merge(merged, Cube(), At(1), 0.001);
+  WeldCache weld;
+  Merge(merged, Cube(), At(1), 0.001, &weld);
   ASSERT_EQ(merged.VertexCount(), 12u);
-  TranslateMesh(merged, {5, 0, 0});
+  TranslateMesh(merged, {5, 0, 0}, &weld);
   ExpectNear(merged.positions[0], {5, 0, 0});
-  Merge(merged, Cube(), At(7), 0.001);  // touches the moved +x face
+  Merge(merged, Cube(), At(7), 0.001, &weld);  // touches the moved +x face
   EXPECT_EQ(merged.VertexCount(), 16u);
 }
 
+// The base lacks the normals and UVs the appended part has, so the merge
+// fills them in for the base's corners: that must not reach the input that
+// still reads its part of the buffer.
 TEST(CopyPrefix, GivesBackTheBaseAsItWasBeforeTheMerge) {
   const Mesh base = Quad(0, "brick");
-  Mesh merged = base;
+  Geometry input(base);
+  Geometry result = input.HandOver();
   Mesh other = Quad(1, "glass");
   other.cornerNormal.assign(4, Vec3{0, 0, 1});
   other.cornerUV.assign(4, Vec2{0.5f, 0.5f});
-  const MergeRecord record = Merge(merged, other, Transform{}, 0.001);
-  const Mesh back = CopyPrefix(merged, record.base);
+  {
+    MeshTail tail = result.EditTail();
+    const MeshPrefix prefix = PrefixOf(tail.Read());
+    MergeRecord record;
+    WeldCache weld;
+    AppendMesh(tail, prefix, other, Transform{}, record);
+    WeldAppended(tail, prefix, record, weld, 0.001);
+  }
+  ASSERT_TRUE(input.IsPrefixView());
+  EXPECT_EQ(result.Snapshot()->cornerNormal.size(), 8u);
+  EXPECT_EQ(result.Snapshot()->cornerUV.size(), 8u);
+  const Mesh back = *input.Snapshot();
   ExpectValid(back);
   EXPECT_EQ(back.positions.size(), base.positions.size());
   EXPECT_EQ(back.cornerVertex, base.cornerVertex);
@@ -298,16 +321,19 @@ TEST(Weld, MissingUVsOnOneSideAreFilledWithZero) {
 TEST(Weld, SettingAnotherToleranceRedoesTheWeldFromTheRecord) {
   Mesh merged = Triangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0});
   MergeRecord record;
-  AppendMesh(merged, Triangle({0.005f, 0, 0}, {1.0005f, 0, 0}, {0, 5, 5}), Transform{}, record);
-  WeldAppended(merged, record, 0.001);
+  WeldCache weld;
+  MeshTail tail(merged);
+  const MeshPrefix base = PrefixOf(merged);
+  AppendMesh(tail, base, Triangle({0.005f, 0, 0}, {1.0005f, 0, 0}, {0, 5, 5}), Transform{}, record);
+  WeldAppended(tail, base, record, weld, 0.001);
   EXPECT_EQ(merged.VertexCount(), 5u);
-  WeldAppended(merged, record, 0.01);
+  WeldAppended(tail, base, record, weld, 0.01);
   EXPECT_EQ(merged.VertexCount(), 4u);
   EXPECT_EQ(merged.cornerVertex[3], 0u);
-  WeldAppended(merged, record, 0.001);
+  WeldAppended(tail, base, record, weld, 0.001);
   EXPECT_EQ(merged.VertexCount(), 5u);
   EXPECT_EQ(merged.cornerVertex[3], 3u);
-  WeldAppended(merged, record, 0);
+  WeldAppended(tail, base, record, weld, 0);
   EXPECT_EQ(merged.VertexCount(), 6u);
   EXPECT_DOUBLE_EQ(record.weldedWith, -1.0);
   ExpectNear(merged.positions[3], {0.005f, 0, 0});
@@ -331,27 +357,31 @@ TEST(Weld, CubesMergedOneByOneShareTheirTouchingFaces) {
 
 TEST(Weld, IndexIsKeptAcrossMergesAndCopiesDoNotShareChanges) {
   Mesh merged = Cube();
-  Merge(merged, Cube(), At(1), 0.001);
-  const WeldIndex* index = merged.weldIndex.get();
+  WeldCache weld;
+  Merge(merged, Cube(), At(1), 0.001, &weld);
+  const WeldIndex* index = weld.get();
   ASSERT_NE(index, nullptr);
-  Merge(merged, Cube(), At(2), 0.001);
-  EXPECT_EQ(merged.weldIndex.get(), index);
+  Merge(merged, Cube(), At(2), 0.001, &weld);
+  EXPECT_EQ(weld.get(), index);
+  EXPECT_EQ(weld->Count(), merged.VertexCount());
 
-  Mesh copy = merged;  // shares the index until one of them welds
-  Merge(merged, Cube(), At(3), 0.001);
-  Merge(copy, Cube(), At(-1), 0.001);
+  Mesh copy = merged;  // with a copy of the index, changed separately
+  WeldCache copyWeld = std::make_unique<WeldIndex>(*weld);
+  Merge(merged, Cube(), At(3), 0.001, &weld);
+  Merge(copy, Cube(), At(-1), 0.001, &copyWeld);
   EXPECT_EQ(merged.VertexCount(), 20u);
   EXPECT_EQ(copy.VertexCount(), 20u);
   // The copy must not weld onto positions only `merged` has (x = 4).
-  Merge(copy, Cube(), At(4), 0.001);
+  Merge(copy, Cube(), At(4), 0.001, &copyWeld);
   EXPECT_EQ(copy.VertexCount(), 28u);
 }
 
 TEST(Weld, IndexOutOfStepWithMovedPositionsIsRebuiltNotTrusted) {
   Mesh merged = Cube();
-  Merge(merged, Cube(), At(1), 0.001);
+  WeldCache weld;
+  Merge(merged, Cube(), At(1), 0.001, &weld);
   for (Vec3& p : merged.positions) p.x += 10;  // moved behind the index's back
-  Merge(merged, Cube(), At(12), 0.001);         // touches the moved x=12 face
+  Merge(merged, Cube(), At(12), 0.001, &weld);  // touches the moved x=12 face
   EXPECT_EQ(merged.VertexCount(), 16u);
 }
 
@@ -366,11 +396,75 @@ TEST(Weld, NonFinitePositionsNeverWeld) {
 
 TEST(Weld, IndexBuiltForAnotherToleranceIsRebuilt) {
   Mesh merged = Cube();
-  Merge(merged, Cube(), At(1), 0.5);
-  Merge(merged, Cube(), At(2.2), 0.001);  // 0.2 gap: only 0.5 would weld
+  WeldCache weld;
+  Merge(merged, Cube(), At(1), 0.5, &weld);
+  Merge(merged, Cube(), At(2.2), 0.001, &weld);  // 0.2 gap: only 0.5 would weld
   EXPECT_EQ(merged.VertexCount(), 20u);
-  Merge(merged, Cube(), At(3.4), 0.5);
+  Merge(merged, Cube(), At(3.4), 0.5, &weld);
   EXPECT_EQ(merged.VertexCount(), 24u);
+}
+
+// ---- limits and the tail handle ----------------------------------------------
+
+TEST(MergeLimits, CountsThatIndexWith32BitsPassAndBiggerOnesAreRefused) {
+  const std::size_t max = kMaxMeshElements;
+  EXPECT_NO_THROW(CheckMergedSize(MeshPrefix{max - 8, max - 24, 0, 0}, 8, 24));
+  EXPECT_NO_THROW(CheckMergedSize(MeshPrefix{}, max, max));
+  try {
+    CheckMergedSize(MeshPrefix{max - 8, 0, 0, 0}, 9, 0);
+    ADD_FAILURE() << "one vertex too many was accepted";
+  } catch (const std::length_error& e) {
+    EXPECT_NE(std::string(e.what()).find("vertices"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("4294967295"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(CheckMergedSize(MeshPrefix{0, max - 3, 0, 0}, 0, 4), std::length_error);
+  // Sums that would wrap around in size_t are refused too, not wrapped.
+  const std::size_t huge = std::numeric_limits<std::size_t>::max();
+  EXPECT_THROW(CheckMergedSize(MeshPrefix{2, 0, 0, 0}, huge, 0), std::length_error);
+  EXPECT_THROW(CheckMergedSize(MeshPrefix{huge, 0, 0, 0}, 0, 0), std::length_error);
+}
+
+TEST(MergeLimits, AppendRefusesABaseThatIsNotWhereTheMeshEndsAndChangesNothing) {
+  Mesh merged = Quad();
+  MergeRecord record;
+  MeshTail tail(merged);
+  MeshPrefix base = PrefixOf(merged);
+  base.vertices += 1;
+  EXPECT_THROW(AppendMesh(tail, base, Quad(2), Transform{}, record), std::invalid_argument);
+  EXPECT_EQ(merged.VertexCount(), 4u);
+  EXPECT_EQ(merged.FaceCount(), 1u);
+}
+
+TEST(MeshTail, RefusesToChangeTheFrozenPartUntilTheWholeIsClaimed) {
+  Mesh mesh = Quad();
+  Mesh claimed;
+  int claims = 0;
+  MeshTail tail(mesh, PrefixOf(mesh), [&]() -> Mesh& {
+    ++claims;
+    claimed = mesh;
+    return claimed;
+  });
+  EXPECT_THROW(tail.CutPositions(3), std::logic_error);
+  EXPECT_THROW(tail.SetCornerVertex(0, 1), std::logic_error);
+  EXPECT_THROW(tail.AddNormals(1, Vec3{0, 0, 1}), std::logic_error);  // the frozen corners have none
+  EXPECT_THROW(tail.AddUV(Vec2{}), std::logic_error);
+  // Past the frozen part everything goes.
+  tail.AddPosition({9, 9, 9});
+  tail.AddCorner(4);
+  tail.SetCornerVertex(4, 0);
+  tail.CutPositions(4);
+  EXPECT_EQ(mesh.cornerVertex[4], 0u);
+  EXPECT_EQ(mesh.VertexCount(), 4u);
+  EXPECT_EQ(claims, 0);
+
+  Mesh& whole = tail.Whole();
+  EXPECT_EQ(&whole, &claimed);
+  EXPECT_EQ(claims, 1);
+  tail.SetCornerVertex(0, 3);
+  EXPECT_EQ(claimed.cornerVertex[0], 3u);
+  EXPECT_EQ(mesh.cornerVertex[0], 0u);  // the frozen original is untouched
+  tail.Whole();
+  EXPECT_EQ(claims, 1);  // claimed once
 }
 
 }  // namespace

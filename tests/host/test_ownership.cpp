@@ -129,6 +129,60 @@ TEST_F(Ownership, NoCommandChangesAnotherObjectsGeometry) {
   }
 }
 
+// The weld index lives in the merge operator, not in the mesh: freezing
+// keeps it, the next merge of the result takes it over, and a merge that
+// copies its input instead starts without one.
+TEST_F(Ownership, AMergeTakesOverTheWeldIndexOfTheBufferItTakesOver) {
+  MergeTwoCubes();
+  ASSERT_EQ(Exec(L"SetValue", {L"polymsh.polymsh.mergemesh.tolerance", 0.001}), CStatus::OK);
+  ASSERT_EQ(Exec(L"DeleteGeneratorInputs", {L"polymsh.polymsh.mergemesh"}), CStatus::OK);
+  host::SceneObject* first = Find(L"polymsh");
+  ASSERT_TRUE(first->mergeOp && !first->LiveMerge());
+  const host::WeldIndex* index = first->mergeOp->weld.get();
+  ASSERT_NE(index, nullptr);
+  EXPECT_EQ(index->Count(), 12u);
+  // A frozen merge has no tolerance to set.
+  EXPECT_EQ(Exec(L"SetValue", {L"polymsh.polymsh.mergemesh.tolerance", 0.5}), CStatus::NotFound);
+
+  ASSERT_EQ(Exec(L"ObjImport", {XSI::CString::FromUtf8(cube_)}), CStatus::OK);
+  ASSERT_EQ(Exec(L"SetValue", {L"cube.posx", 2.0}), CStatus::OK);
+  ASSERT_EQ(Exec(L"ApplyGenOp", {L"MeshMerge", L"MeshSurface", L"polymsh,cube", 3, 0, 0}), CStatus::OK);
+  host::SceneObject* second = Find(L"polymsh1");
+  ASSERT_TRUE(second && second->LiveMerge());
+  EXPECT_EQ(second->mergeOp->weld.get(), index);
+  EXPECT_EQ(Find(L"polymsh")->mergeOp->weld, nullptr);
+  ASSERT_EQ(Exec(L"SetValue", {L"polymsh1.polymsh1.mergemesh.tolerance", 0.001}), CStatus::OK);
+  EXPECT_EQ(second->geometry.VertexCount(), 16u);
+  EXPECT_EQ(second->mergeOp->weld.get(), index);
+  EXPECT_EQ(Find(L"polymsh")->geometry.VertexCount(), 12u);
+
+  // Moving the vertices re-hashes the kept index: the next weld still meets.
+  ASSERT_EQ(Exec(L"DeleteGeneratorInputs", {L"polymsh1.polymsh1.mergemesh"}), CStatus::OK);
+  // Its vertices now span x -1.5..1.5, y and z -0.5..0.5; back at the origin
+  // the object's transform is the identity again.
+  ASSERT_EQ(Exec(L"MoveCtr2Vertices", {L"polymsh1"}), CStatus::OK);
+  for (const wchar_t* p : {L"polymsh1.posx", L"polymsh1.posy", L"polymsh1.posz"})
+    ASSERT_EQ(Exec(L"SetValue", {p, 0.0}), CStatus::OK);
+  const host::WeldIndex* moved = second->mergeOp->weld.get();
+  ASSERT_NE(moved, nullptr);
+  ASSERT_EQ(Exec(L"ObjImport", {XSI::CString::FromUtf8(cube_)}), CStatus::OK);
+  ASSERT_EQ(Exec(L"SetValue", {L"cube.posx", 1.5}), CStatus::OK);
+  ASSERT_EQ(Exec(L"SetValue", {L"cube.posy", -0.5}), CStatus::OK);
+  ASSERT_EQ(Exec(L"SetValue", {L"cube.posz", -0.5}), CStatus::OK);
+  ASSERT_EQ(Exec(L"ApplyGenOp", {L"MeshMerge", L"MeshSurface", L"polymsh1,cube", 3, 0, 0}), CStatus::OK);
+  EXPECT_EQ(Find(L"polymsh")->mergeOp->weld.get(), moved);
+  ASSERT_EQ(Exec(L"SetValue", {L"polymsh.polymsh.mergemesh.tolerance", 0.001}), CStatus::OK);
+  EXPECT_EQ(Find(L"polymsh")->geometry.VertexCount(), 20u);
+
+  // A duplicate shares the buffer, so merging it copies and builds anew.
+  ASSERT_EQ(Exec(L"Duplicate", {L"polymsh"}), CStatus::OK);
+  ASSERT_EQ(Exec(L"DeleteGeneratorInputs", {L"polymsh.polymsh.mergemesh"}), CStatus::OK);
+  ASSERT_EQ(Exec(L"ObjImport", {XSI::CString::FromUtf8(cube_)}), CStatus::OK);
+  ASSERT_EQ(Exec(L"ApplyGenOp", {L"MeshMerge", L"MeshSurface", L"polymsh,cube", 3, 0, 0}), CStatus::OK);
+  EXPECT_NE(Find(L"polymsh")->mergeOp->weld, nullptr);
+  EXPECT_FALSE(Find(L"polymsh")->geometry.IsPrefixView());
+}
+
 TEST_F(Ownership, ASnapshotNeverChangesUnderItsHolder) {
   host::Geometry g(*Find(L"cube")->geometry.Snapshot());
   std::shared_ptr<const host::Mesh> held = g.Snapshot();
@@ -141,7 +195,7 @@ TEST_F(Ownership, ASnapshotNeverChangesUnderItsHolder) {
   host::Geometry input(*held);
   host::Geometry merged = input.HandOver();
   std::shared_ptr<const host::Mesh> whole = merged.Snapshot();
-  merged.EditTail().positions.push_back({});
+  merged.EditTail().AddPosition({});
   EXPECT_EQ(whole->VertexCount(), 8u);
   EXPECT_EQ(input.VertexCount(), 8u);
   EXPECT_EQ(merged.VertexCount(), 9u);

@@ -223,9 +223,9 @@ TEST(PluginLoader, UnloadAndInitAreOptional) {
 TEST(PluginLoader, PluginsForAnotherSdkVersionAreRefused) {
   const std::string host =
       std::to_string(XSI_SDK_VERSION_MAJOR) + "." + std::to_string(XSI_SDK_VERSION_MINOR);
-  ASSERT_EQ(host, "2.0") << "the test plug-ins claim versions around SDK 2.0";
+  ASSERT_EQ(XSI_SDK_VERSION_MAJOR, 2) << "the test plug-ins claim versions around SDK 2.x";
   TempDir dir;
-  for (const char* name : {"sdk_3_0_plugin", "sdk_1_0_plugin", "sdk_2_1_plugin", "sdk_short_plugin",
+  for (const char* name : {"sdk_3_0_plugin", "sdk_1_0_plugin", "sdk_2_99_plugin", "sdk_short_plugin",
                            "unversioned_plugin", "versioned_plugin", "echo_plugin"}) {
     fs::copy_file(TestPlugin(name), dir.File(std::string(name) + ".so"));
   }
@@ -234,23 +234,23 @@ TEST(PluginLoader, PluginsForAnotherSdkVersionAreRefused) {
   EXPECT_EQ(pm.LoadDirectory(dir.Path().string()), 2) << log.All();
   const std::string prefix = "cannot load plug-in '" + dir.File("");
   EXPECT_EQ(log.Count(prefix + "sdk_3_0_plugin.so': it was built against SDK 3.0 and this host "
-                               "has SDK 2.0: the major versions differ; rebuild it against SDK 2.0",
+                               "has SDK " + host + ": the major versions differ; rebuild it against SDK " + host,
                       kError),
             1)
       << log.All();
   EXPECT_EQ(log.Count(prefix + "sdk_1_0_plugin.so': it was built against SDK 1.0 and this host "
-                               "has SDK 2.0: the major versions differ",
+                               "has SDK " + host + ": the major versions differ",
                       kError),
             1)
       << log.All();
-  EXPECT_EQ(log.Count(prefix + "sdk_2_1_plugin.so': it was built against SDK 2.1, newer than "
-                               "this host's SDK 2.0; use a newer scenehost or rebuild it against "
-                               "SDK 2.0",
+  EXPECT_EQ(log.Count(prefix + "sdk_2_99_plugin.so': it was built against SDK 2.99, newer than "
+                               "this host's SDK " + host + "; use a newer scenehost or rebuild it against "
+                               "SDK " + host,
                       kError),
             1)
       << log.All();
   EXPECT_EQ(log.Count(prefix + "unversioned_plugin.so': it was built without a versioned SDK (no "
-                               "XSIPluginSDKVersion export); rebuild it against SDK 2.0",
+                               "XSIPluginSDKVersion export); rebuild it against SDK " + host,
                       kError),
             1)
       << log.All();
@@ -548,7 +548,8 @@ TEST(PluginLoader, APluginForAnotherSdkNeverRunsAnyCode) {
   PluginManager pm(Runtime::Get());
   EXPECT_EQ(pm.LoadDirectory(dir.Path().string()), 1) << log.All();
   EXPECT_EQ(log.Count("cannot load plug-in '" + dir.File("a_aborting.so") +
-                          "': it was built against SDK 3.0 and this host has SDK 2.0",
+                          "': it was built against SDK 3.0 and this host has SDK " +
+                          std::to_string(XSI_SDK_VERSION_MAJOR) + "." + std::to_string(XSI_SDK_VERSION_MINOR),
                       kError),
             1)
       << log.All();

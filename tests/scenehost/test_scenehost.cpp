@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include "temp_dir.h"
+#include "xsi_version.h"
 
 namespace fs = std::filesystem;
 
@@ -229,7 +230,9 @@ TEST(ScenehostUsage, VersionAndHelp) {
   Result r = RunHost({"--version"});
   EXPECT_EQ(r.code, 0);
   EXPECT_TRUE(Has(r.out, "scenehost ")) << r.out;
-  EXPECT_TRUE(Has(r.out, "\nplug-in SDK 2.0\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "\nplug-in SDK " + std::to_string(XSI_SDK_VERSION_MAJOR) + "." +
+                             std::to_string(XSI_SDK_VERSION_MINOR) + "\n"))
+      << r.out;
 
   r = RunEcho({"--help"});
   EXPECT_EQ(r.code, 0) << r.err;

@@ -9,7 +9,7 @@
 #pragma once
 
 #define XSI_SDK_VERSION_MAJOR 2
-#define XSI_SDK_VERSION_MINOR 0
+#define XSI_SDK_VERSION_MINOR 1
 
 // The exported C symbol in which every plug-in records the SDK version it
 // was compiled against (xsi_plugin.h defines it): two unsigned ints,

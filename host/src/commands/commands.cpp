@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
+#include <utility>
 
 #include <xsi_names.h>
 
@@ -152,9 +154,11 @@ CStatus DeleteObj(Runtime& rt, const CValueArray& args, CValue&) {
 
 // The merged mesh starts from the bigger input's buffer (handed over when
 // that input alone holds it) so a merge costs in proportion to the smaller.
-Geometry TakeOver(SceneObject& big) {
-  if (big.xf.IsIdentity()) return big.geometry.HandOver();
-  return Geometry(BakeTransform(*big.geometry.Snapshot(), big.xf));
+// A handed-over buffer brings the weld index its merge operator kept.
+Geometry TakeOver(SceneObject& big, MergeOperator& op) {
+  if (!big.xf.IsIdentity()) return Geometry(BakeTransform(*big.geometry.Snapshot(), big.xf));
+  if (big.geometry.CanHandOver() && big.mergeOp) op.weld = std::move(big.mergeOp->weld);
+  return big.geometry.HandOver();
 }
 
 CStatus ApplyGenOp(Runtime& rt, const CValueArray& args, CValue& out) {
@@ -180,11 +184,21 @@ CStatus ApplyGenOp(Runtime& rt, const CValueArray& args, CValue& out) {
   SceneObject* small = big == a ? b : a;
   // No finiteness check here: every command that moves an object keeps its
   // world coordinates finite, and a check would cost the bigger input's size.
+  // Refused before anything changes: the merged mesh indexes with 32 bits.
+  try {
+    CheckMergedSize(MeshPrefix{big->geometry.VertexCount(), big->geometry.CornerCount(), 0, 0},
+                    small->geometry.VertexCount(), small->geometry.CornerCount());
+  } catch (const std::length_error& e) {
+    return cmd.Fail(L"cannot merge " + Quote(a->name) + L" with " + Quote(b->name) + L": " + FromUtf8(e.what()),
+                    CStatus::InvalidArgument);
+  }
   auto op = std::make_unique<MergeOperator>();
   op->inputs = {a->id, b->id};
   std::shared_ptr<const host::Mesh> appended = small->geometry.Snapshot();
-  Geometry merged = TakeOver(*big);
-  AppendMesh(merged.EditTail(), *appended, small->xf, op->record);
+  Geometry merged = TakeOver(*big, *op);
+  MeshTail tail = merged.EditTail();
+  op->base = PrefixOf(tail.Read());
+  AppendMesh(tail, op->base, *appended, small->xf, op->record);
 
   SceneObject& result = rt.GetScene().Create(L"polymsh");
   result.geometry = std::move(merged);
@@ -213,14 +227,16 @@ bool FiniteNumber(const CValue& value, double& out) {
 }
 
 CStatus SetTolerance(Cmd& cmd, SceneObject& obj, const CValue& value) {
-  if (!obj.mergeOp)
+  MergeOperator* op = obj.LiveMerge();
+  if (!op)
     return cmd.Fail(L"object " + Quote(obj.name) + L" has no live merge operator", CStatus::NotFound);
   double t = 0.0;
   if (!FiniteNumber(value, t) || t < 0)
     return cmd.Fail(L"tolerance must be a finite number >= 0, got " + Quote(value.GetAsText()),
                     CStatus::InvalidArgument);
-  obj.mergeOp->tolerance = t;
-  WeldAppended(obj.geometry.EditTail(), obj.mergeOp->record, t);
+  op->tolerance = t;
+  MeshTail tail = obj.geometry.EditTail();
+  WeldAppended(tail, op->base, op->record, op->weld, t);
   return CStatus::OK;
 }
 
@@ -319,11 +335,16 @@ CStatus DeleteGeneratorInputs(Runtime& rt, const CValueArray& args, CValue&) {
   CStatus st;
   SceneObject* obj = cmd.Object(CValue(parts.front()), st);
   if (!obj) return st;
-  if (!obj->mergeOp)
+  MergeOperator* op = obj->LiveMerge();
+  if (!op)
     return cmd.Fail(L"object " + Quote(obj->name) + L" has no live merge operator (" + Quote(path) + L")",
                     CStatus::NotFound);
-  std::vector<std::uint64_t> inputs = obj->mergeOp->inputs;
-  obj->mergeOp.reset();  // frozen: the weld stays as it is
+  std::vector<std::uint64_t> inputs = std::move(op->inputs);
+  // Frozen: the weld stays as it is; only the weld index is kept, for the
+  // next merge of this object.
+  op->live = false;
+  op->inputs.clear();
+  op->record = MergeRecord{};
   for (std::uint64_t id : inputs) rt.GetScene().Delete(id);
   return CStatus::OK;
 }
@@ -341,10 +362,10 @@ CStatus MoveCtr2Vertices(Runtime& rt, const CValueArray& args, CValue&) {
                     CStatus::InvalidArgument);
   Vec3 c{(b.min.x + b.max.x) * 0.5f, (b.min.y + b.max.y) * 0.5f, (b.min.z + b.max.z) * 0.5f};
   Vec3 worldCentre = obj->xf.ApplyPoint(c);
-  TranslateMesh(obj->geometry.Edit(), Vec3{-c.x, -c.y, -c.z});
-  if (obj->mergeOp) {
+  TranslateMesh(obj->geometry.Edit(), Vec3{-c.x, -c.y, -c.z}, obj->mergeOp ? &obj->mergeOp->weld : nullptr);
+  if (MergeOperator* op = obj->LiveMerge()) {
     // A later tolerance change re-welds from the record: keep it in step.
-    for (Vec3& p : obj->mergeOp->record.appendedPositions) p = Vec3{p.x - c.x, p.y - c.y, p.z - c.z};
+    for (Vec3& p : op->record.appendedPositions) p = Vec3{p.x - c.x, p.y - c.y, p.z - c.z};
   }
   obj->xf.pos[0] = worldCentre.x;
   obj->xf.pos[1] = worldCentre.y;

@@ -127,7 +127,7 @@ CStatus SimplifyMesh(Runtime& rt, const CValueArray& args, CValue& out) {
   if (!obj->geometry.HasMesh()) return cmd.Fail(L"object " + Quote(name) + L" has no mesh");
   // A live merge re-welds its appended part from a record of the old
   // vertices, which a simplified mesh no longer has.
-  if (obj->mergeOp)
+  if (obj->LiveMerge())
     return cmd.Fail(L"object " + Quote(name) +
                     L" has a live merge operator; freeze it first (DeleteGeneratorInputs)");
   double ratio = 0, maxError = 0;
@@ -145,6 +145,7 @@ CStatus SimplifyMesh(Runtime& rt, const CValueArray& args, CValue& out) {
     return cmd.Fail(L"cannot simplify object " + Quote(name) + L": " + FromUtf8(error));
   before.reset();
   obj->geometry.Edit() = std::move(simplified);  // copies first when the mesh is shared
+  if (obj->mergeOp) obj->mergeOp->weld.reset();  // it indexed the old positions
   out = CValue(report.error);
   return CStatus::OK;
 }

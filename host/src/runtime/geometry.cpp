@@ -65,23 +65,30 @@ void Geometry::Detach() {
 
 Mesh& Geometry::Edit() {
   if (prefix_ || buffer_.use_count() > 1) Detach();
+  buffer_->frozen = MeshPrefix{};  // no one else reads any part of it
   return buffer_->mesh;
 }
 
-Mesh& Geometry::EditTail() {
+MeshTail Geometry::EditTail() {
   if (prefix_ || WholeHolders() > 1) Detach();
+  if (buffer_->prefixViews == 0) buffer_->frozen = MeshPrefix{};
+  return MeshTail(buffer_->mesh, buffer_->frozen, [this]() -> Mesh& { return ClaimWhole(); });
+}
+
+Mesh& Geometry::ClaimWhole() {
+  if (buffer_->prefixViews > 0) Detach();
+  buffer_->frozen = MeshPrefix{};
   return buffer_->mesh;
 }
+
+bool Geometry::CanHandOver() const { return buffer_ && !prefix_ && WholeHolders() == 1; }
 
 Geometry Geometry::HandOver() {
-  if (prefix_ || WholeHolders() > 1) {
-    Geometry copy(*Snapshot());
-    copy.buffer_->mesh.weldIndex.reset();
-    return copy;
-  }
+  if (!CanHandOver()) return Geometry(*Snapshot());
   Geometry result;
   result.buffer_ = buffer_;
   prefix_ = PrefixOf(buffer_->mesh);
+  buffer_->frozen = *prefix_;
   ++buffer_->prefixViews;
   return result;
 }

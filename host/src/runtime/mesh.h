@@ -2,12 +2,12 @@
 //
 // A mesh is polygons over shared positions. Normals and UVs are stored per
 // corner (face-vertex), materials per polygon, so welding positions never
-// destroys hard edges or UV seams.
+// destroys hard edges or UV seams. A Mesh is plain data: who may share and
+// change one is stated in geometry.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,8 +46,6 @@ struct Transform {
   Vec3 ApplyNormal(Vec3 n) const;
 };
 
-class WeldIndex;  // spatial hash over a mesh's positions (mesh_ops.h)
-
 struct Mesh {
   std::vector<Vec3> positions;
   std::vector<std::uint32_t> faceStart{0};  // FaceCount()+1 offsets into corners
@@ -56,7 +54,6 @@ struct Mesh {
   std::vector<Vec2> cornerUV;               // empty, or one per corner
   std::vector<std::uint32_t> faceMaterial;  // one per face, index into materials
   std::vector<Material> materials;          // at least one when there are faces
-  std::shared_ptr<WeldIndex> weldIndex;     // kept across merges, may be null
 
   std::size_t FaceCount() const { return faceStart.empty() ? 0 : faceStart.size() - 1; }
   std::size_t CornerCount() const { return cornerVertex.size(); }

@@ -5,178 +5,11 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
-#include "weld_index.h"
 
 namespace host {
-
-// ---- WeldIndex -------------------------------------------------------------
-
-namespace {
-
-bool SamePosition(Vec3 a, Vec3 b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
-
-// Cell coordinates are clamped well inside int64 so huge or non-finite
-// coordinates can never overflow; they only share far-away cells.
-constexpr double kCellLimit = 4.0e18;
-constexpr double kCellsPerTolerance = 0.25;
-constexpr std::size_t kMinBuckets = 1024;
-
-// Free functions rather than members so they inline despite -fPIC.
-inline std::int64_t CellOfCoord(double v, double cellsPerUnit) {
-  const double s = std::floor(v * cellsPerUnit);
-  if (!(s > -kCellLimit)) return static_cast<std::int64_t>(-kCellLimit);  // also NaN
-  if (s > kCellLimit) return static_cast<std::int64_t>(kCellLimit);
-  return static_cast<std::int64_t>(s);
-}
-
-inline std::uint32_t BucketOfCell(std::int64_t x, std::int64_t y, std::int64_t z, std::size_t mask) {
-  std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ull ^
-                    static_cast<std::uint64_t>(y) * 0xC2B2AE3D27D4EB4Full ^
-                    static_cast<std::uint64_t>(z) * 0x165667B19E3779F9ull;
-  h ^= h >> 29;
-  h *= 0xBF58476D1CE4E5B9ull;
-  h ^= h >> 32;
-  return static_cast<std::uint32_t>(h & mask);
-}
-
-}  // namespace
-
-WeldIndex::WeldIndex(double tolerance)
-    : tolerance_(tolerance),
-      cellsPerUnit_(kCellsPerTolerance / tolerance),
-      head_(kMinBuckets, kNone) {}
-
-std::uint32_t WeldIndex::BucketOf(Vec3 p) const {
-  return BucketOfCell(CellOfCoord(p.x, cellsPerUnit_), CellOfCoord(p.y, cellsPerUnit_),
-                      CellOfCoord(p.z, cellsPerUnit_), head_.size() - 1);
-}
-
-void WeldIndex::Link(std::uint32_t index, std::uint32_t bucket) {
-  next_[index] = head_[bucket];
-  head_[bucket] = index;
-}
-
-// New bucket layout; re-chains every position oldest first so chains stay
-// newest first.
-void WeldIndex::Rechain(const std::vector<Vec3>& positions, std::size_t buckets) {
-  head_.assign(buckets, kNone);
-  // In batches whose buckets are fetched together: a big index is mostly
-  // cache misses otherwise.
-  constexpr std::size_t kBatch = 64;
-  std::uint32_t batch[kBatch];
-  for (std::size_t start = 0; start < next_.size(); start += kBatch) {
-    const std::size_t n = std::min(kBatch, next_.size() - start);
-    for (std::size_t k = 0; k < n; ++k) {
-      batch[k] = BucketOf(positions[start + k]);
-#if defined(__GNUC__)
-      __builtin_prefetch(&head_[batch[k]], 1);
-#endif
-    }
-    for (std::size_t k = 0; k < n; ++k) Link(static_cast<std::uint32_t>(start + k), batch[k]);
-  }
-}
-
-bool WeldIndex::InStepWith(const std::vector<Vec3>& positions) const {
-  if (Count() > positions.size()) return false;
-  return Count() == 0 || SamePosition(positions[Count() - 1], last_);
-}
-
-void WeldIndex::Reserve(const std::vector<Vec3>& positions, std::size_t count) {
-  // At most one position per two buckets keeps chains short.
-  std::size_t buckets = head_.size();
-  while (count * 2 > buckets) buckets *= 2;
-  if (buckets != head_.size()) Rechain(positions, buckets);
-}
-
-void WeldIndex::Extend(const std::vector<Vec3>& positions, std::size_t end) {
-  assert(end <= positions.size());
-  if (end <= Count()) return;
-  Reserve(positions, end);
-  for (std::size_t i = Count(); i < end; ++i) {
-    next_.push_back(kNone);
-    Link(static_cast<std::uint32_t>(i), BucketOf(positions[i]));
-    last_ = positions[i];
-  }
-}
-
-bool WeldIndex::Truncate(const std::vector<Vec3>& positions, std::size_t end) {
-  if (Count() > positions.size()) return false;
-  // Newest first: each removed index must head its bucket's chain.
-  while (Count() > end) {
-    const std::size_t i = Count() - 1;
-    const std::uint32_t bucket = BucketOf(positions[i]);
-    if (head_[bucket] != i) return false;
-    head_[bucket] = next_[i];
-    next_.pop_back();
-  }
-  if (Count() > 0) last_ = positions[Count() - 1];
-  return true;
-}
-
-WeldIndex::Neighbourhood WeldIndex::Near(Vec3 p) const {
-  Neighbourhood near;
-  if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return near;
-  // The cells the ball around p reaches; the small margin covers rounding at
-  // cell borders. Cells are wider than the ball, so 1 or 2 per axis.
-  auto range = [&](double v, std::int64_t& lo, std::int64_t& hi) {
-    const double margin = tolerance_ * 1e-6 + std::fabs(v) * 1e-12;
-    lo = CellOfCoord(v - tolerance_ - margin, cellsPerUnit_);
-    hi = std::min(CellOfCoord(v + tolerance_ + margin, cellsPerUnit_), lo + 1);
-  };
-  std::int64_t x0, x1, y0, y1, z0, z1;
-  range(p.x, x0, x1);
-  range(p.y, y0, y1);
-  range(p.z, z0, z1);
-  const std::size_t mask = head_.size() - 1;
-  for (std::int64_t x = x0; x <= x1; ++x) {
-    for (std::int64_t y = y0; y <= y1; ++y) {
-      for (std::int64_t z = z0; z <= z1; ++z) {
-        const std::uint32_t bucket = BucketOfCell(x, y, z, mask);
-        // Cells may share a bucket: walk each once.
-        if (std::find(near.bucket, near.bucket + near.count, bucket) == near.bucket + near.count) {
-          near.bucket[near.count++] = bucket;
-        }
-      }
-    }
-  }
-  return near;
-}
-
-void WeldIndex::Prefetch(const std::vector<Vec3>& positions,
-                         const std::vector<Neighbourhood>& near) const {
-#if defined(__GNUC__)
-  for (const Neighbourhood& n : near) {
-    for (int k = 0; k < n.count; ++k) __builtin_prefetch(&head_[n.bucket[k]]);
-  }
-  for (const Neighbourhood& n : near) {
-    for (int k = 0; k < n.count; ++k) {
-      const std::uint32_t i = head_[n.bucket[k]];
-      if (i == kNone || i >= positions.size()) continue;
-      __builtin_prefetch(&positions[i]);
-      __builtin_prefetch(&next_[i]);
-    }
-  }
-#else
-  (void)positions;
-  (void)near;
-#endif
-}
-
-std::uint32_t WeldIndex::FindLowest(const std::vector<Vec3>& positions, Vec3 p,
-                                    const Neighbourhood& near) const {
-  const double r2 = tolerance_ * tolerance_;
-  std::uint32_t best = kNone;
-  for (int k = 0; k < near.count; ++k) {
-    for (std::uint32_t i = head_[near.bucket[k]]; i != kNone; i = next_[i]) {
-      if (i >= best) continue;
-      const Vec3 q = positions[i];
-      const double dx = double(q.x) - p.x, dy = double(q.y) - p.y, dz = double(q.z) - p.z;
-      if (dx * dx + dy * dy + dz * dz < r2) best = i;
-    }
-  }
-  return best;
-}
 
 // ---- helpers ---------------------------------------------------------------
 
@@ -241,34 +74,28 @@ void Include(Bounds& b, Vec3 p) {
 }
 
 // Material of `other` -> material index in `merged`, matching by name.
-std::vector<std::uint32_t> MapMaterials(Mesh& merged, const Mesh& other) {
+std::vector<std::uint32_t> MapMaterials(MeshTail& merged, const Mesh& other) {
   std::vector<std::uint32_t> map(other.materials.size());
   for (std::size_t m = 0; m < other.materials.size(); ++m) {
     const std::string& name = other.materials[m].name;
-    auto it = std::find_if(merged.materials.begin(), merged.materials.end(),
-                           [&](const Material& x) { return x.name == name; });
-    if (it == merged.materials.end()) {
-      merged.materials.push_back(other.materials[m]);
-      it = merged.materials.end() - 1;
-    }
-    map[m] = static_cast<std::uint32_t>(it - merged.materials.begin());
+    const std::vector<Material>& have = merged.Read().materials;
+    auto it = std::find_if(have.begin(), have.end(), [&](const Material& x) { return x.name == name; });
+    map[m] = it == have.end() ? merged.AddMaterial(other.materials[m])
+                              : static_cast<std::uint32_t>(it - have.begin());
   }
   return map;
 }
 
-// Gives the index a mesh's weld index for `tolerance` that covers exactly its
-// first `count` positions. Shared indices (copied meshes) are copied first.
-WeldIndex& PrepareIndex(Mesh& mesh, std::size_t count, double tolerance) {
-  auto& index = mesh.weldIndex;
-  if (index && index.use_count() > 1) index = std::make_shared<WeldIndex>(*index);
-  if (!index || index->Tolerance() != tolerance || !index->InStepWith(mesh.positions)) {
-    index = std::make_shared<WeldIndex>(tolerance);
+// Makes `cache` a weld index for `tolerance` that covers exactly the first
+// `count` of `positions`.
+WeldIndex& PrepareIndex(WeldCache& cache, const std::vector<Vec3>& positions, std::size_t count,
+                        double tolerance) {
+  if (!cache || cache->Tolerance() != tolerance || !cache->InStepWith(positions)) {
+    cache = std::make_unique<WeldIndex>(tolerance);
   }
-  if (index->Count() > count && !index->Truncate(mesh.positions, count)) {
-    index = std::make_shared<WeldIndex>(tolerance);
-  }
-  index->Extend(mesh.positions, count);
-  return *index;
+  if (cache->Count() > count && !cache->Truncate(positions, count)) cache = std::make_unique<WeldIndex>(tolerance);
+  cache->Extend(positions, count);
+  return *cache;
 }
 
 }  // namespace
@@ -291,23 +118,22 @@ Bounds ComputeBounds(const Mesh& mesh, const Transform& xf) {
 Mesh BakeTransform(const Mesh& mesh, const Transform& xf) {
   Mesh out = mesh;
   if (xf.IsIdentity()) return out;
-  out.weldIndex.reset();
   for (Vec3& p : out.positions) p = xf.ApplyPoint(p);
   for (Vec3& n : out.cornerNormal) n = xf.ApplyNormal(n);
   if (Mirrors(xf)) ReverseWinding(out);
   return out;
 }
 
-void TranslateMesh(Mesh& mesh, Vec3 offset) {
+void TranslateMesh(Mesh& mesh, Vec3 offset, WeldCache* cache) {
   for (Vec3& p : mesh.positions) {
     p = {p.x + offset.x, p.y + offset.y, p.z + offset.z};
   }
-  if (!mesh.weldIndex) return;
+  if (!cache || !*cache) return;
   // Every position moved, so its cell did too: re-hash at the cost of the
   // move itself.
-  auto moved = std::make_shared<WeldIndex>(mesh.weldIndex->Tolerance());
-  moved->Extend(mesh.positions, std::min(mesh.weldIndex->Count(), mesh.positions.size()));
-  mesh.weldIndex = std::move(moved);
+  auto moved = std::make_unique<WeldIndex>((*cache)->Tolerance());
+  moved->Extend(mesh.positions, std::min((*cache)->Count(), mesh.positions.size()));
+  *cache = std::move(moved);
 }
 
 MeshPrefix PrefixOf(const Mesh& mesh) {
@@ -316,9 +142,12 @@ MeshPrefix PrefixOf(const Mesh& mesh) {
   p.corners = mesh.CornerCount();
   p.faces = mesh.FaceCount();
   p.materials = mesh.materials.size();
-  p.hadNormals = !mesh.cornerNormal.empty();
-  p.hadUVs = !mesh.cornerUV.empty();
   return p;
+}
+
+bool operator==(const MeshPrefix& a, const MeshPrefix& b) {
+  return a.vertices == b.vertices && a.corners == b.corners && a.faces == b.faces &&
+         a.materials == b.materials;
 }
 
 Mesh CopyPrefix(const Mesh& mesh, const MeshPrefix& prefix) {
@@ -328,10 +157,10 @@ Mesh CopyPrefix(const Mesh& mesh, const MeshPrefix& prefix) {
   out.positions.assign(mesh.positions.begin(), mesh.positions.begin() + prefix.vertices);
   out.faceStart.assign(mesh.faceStart.begin(), mesh.faceStart.begin() + prefix.faces + 1);
   out.cornerVertex.assign(mesh.cornerVertex.begin(), mesh.cornerVertex.begin() + prefix.corners);
-  if (prefix.hadNormals && mesh.cornerNormal.size() >= prefix.corners) {
+  if (!mesh.cornerNormal.empty() && mesh.cornerNormal.size() >= prefix.corners) {
     out.cornerNormal.assign(mesh.cornerNormal.begin(), mesh.cornerNormal.begin() + prefix.corners);
   }
-  if (prefix.hadUVs && mesh.cornerUV.size() >= prefix.corners) {
+  if (!mesh.cornerUV.empty() && mesh.cornerUV.size() >= prefix.corners) {
     out.cornerUV.assign(mesh.cornerUV.begin(), mesh.cornerUV.begin() + prefix.corners);
   }
   out.faceMaterial.assign(mesh.faceMaterial.begin(), mesh.faceMaterial.begin() + prefix.faces);
@@ -339,14 +168,62 @@ Mesh CopyPrefix(const Mesh& mesh, const MeshPrefix& prefix) {
   return out;
 }
 
-void AppendMesh(Mesh& merged, const Mesh& other, const Transform& otherXf, MergeRecord& record) {
+void CheckMergedSize(const MeshPrefix& base, std::size_t addedVertices, std::size_t addedCorners) {
+  auto check = [](std::size_t have, std::size_t added, const char* what) {
+    if (have > kMaxMeshElements || added > kMaxMeshElements - have) {
+      throw std::length_error("the merged mesh would have " + std::to_string(have) + " + " +
+                              std::to_string(added) + " " + what + ", more than the " +
+                              std::to_string(kMaxMeshElements) + " a mesh can index");
+    }
+  };
+  check(base.vertices, addedVertices, "vertices");
+  check(base.corners, addedCorners, "corners");
+}
+
+// ---- MeshTail --------------------------------------------------------------
+
+Mesh& MeshTail::Whole() {
+  if (claimWhole_) mesh_ = &claimWhole_();
+  claimWhole_ = nullptr;
+  frozen_ = MeshPrefix{};
+  return *mesh_;
+}
+
+void MeshTail::RefuseFrozenChange(const char* what) {
+  throw std::logic_error(std::string("a merge tried to change ") + what +
+                         " that the merge's inputs still read");
+}
+
+std::uint32_t MeshTail::AddMaterial(const Material& material) {
+  mesh_->materials.push_back(material);
+  return static_cast<std::uint32_t>(mesh_->materials.size() - 1);
+}
+
+// ---- merge -----------------------------------------------------------------
+
+void AppendMesh(MeshTail& merged, const MeshPrefix& base, const Mesh& other, const Transform& otherXf,
+                MergeRecord& record) {
+  if (!(PrefixOf(merged.Read()) == base)) {
+    throw std::invalid_argument("AppendMesh: the merged mesh does not end where its base does");
+  }
+  CheckMergedSize(base, other.VertexCount(), other.CornerCount());
   record = MergeRecord{};
-  record.base = PrefixOf(merged);
-  const std::size_t baseVertices = merged.VertexCount();
   const bool identity = otherXf.IsIdentity();
   const bool mirror = Mirrors(otherXf);
   const bool keepNormals = otherXf.rot[0] == 0 && otherXf.rot[1] == 0 && otherXf.rot[2] == 0 &&
                            otherXf.scl[0] == 1 && otherXf.scl[1] == 1 && otherXf.scl[2] == 1;
+
+  const bool hasCorners = base.corners > 0 || other.CornerCount() > 0;
+  const bool normals = hasCorners && (!merged.Read().cornerNormal.empty() || !other.cornerNormal.empty());
+  const bool uvs = hasCorners && (!merged.Read().cornerUV.empty() || !other.cornerUV.empty());
+  // The rare O(merged) case: the base had no normals/UVs but the part has.
+  // That changes the base's corners, so the whole mesh is claimed first.
+  if (normals && merged.Read().cornerNormal.size() != base.corners) FillFlatNormals(merged.Whole());
+  if (uvs && merged.Read().cornerUV.size() != base.corners) {
+    merged.Whole().cornerUV.resize(base.corners, Vec2{});
+  }
+  const bool otherNormals = other.cornerNormal.size() == other.CornerCount();
+  const bool otherUVs = other.cornerUV.size() == other.CornerCount();
 
   std::vector<std::uint32_t> materialMap = MapMaterials(merged, other);
   if (other.FaceCount() > 0 && materialMap.empty()) {
@@ -362,21 +239,13 @@ void AppendMesh(Mesh& merged, const Mesh& other, const Transform& otherXf, Merge
   for (const Vec3& p : other.positions) {
     const Vec3 w = identity ? p : otherXf.ApplyPoint(p);
     record.appendedPositions.push_back(w);
-    merged.positions.push_back(w);
+    merged.AddPosition(w);
   }
-
-  const bool hasCorners = merged.CornerCount() > 0 || other.CornerCount() > 0;
-  const bool normals = hasCorners && (!merged.cornerNormal.empty() || !other.cornerNormal.empty());
-  const bool uvs = hasCorners && (!merged.cornerUV.empty() || !other.cornerUV.empty());
-  // The rare O(merged) case: the base had no normals/UVs but the part has.
-  if (normals && merged.cornerNormal.size() != merged.CornerCount()) FillFlatNormals(merged);
-  if (uvs && merged.cornerUV.size() != merged.CornerCount()) {
-    merged.cornerUV.resize(merged.CornerCount(), Vec2{});
-  }
-  const bool otherNormals = other.cornerNormal.size() == other.CornerCount();
-  const bool otherUVs = other.cornerUV.size() == other.CornerCount();
 
   record.appendedCornerVertex.reserve(other.CornerCount());
+  // Fits: CheckMergedSize above.
+  const std::uint32_t baseVertices = static_cast<std::uint32_t>(base.vertices);
+  const Mesh& out = merged.Read();
 
   for (std::size_t f = 0; f < other.FaceCount(); ++f) {
     const std::uint32_t b = other.faceStart[f], e = other.faceStart[f + 1];
@@ -384,85 +253,79 @@ void AppendMesh(Mesh& merged, const Mesh& other, const Transform& otherXf, Merge
     // Mirroring transforms reverse the corner order so the face keeps
     // facing out.
     auto cornerAt = [&](std::size_t i) { return mirror ? e - 1 - i : b + i; };
-    const std::size_t faceBegin = merged.CornerCount();
+    const std::size_t faceBegin = out.CornerCount();
     for (std::size_t i = 0; i < n; ++i) {
       const std::uint32_t v = other.cornerVertex[cornerAt(i)];
       assert(v < other.VertexCount());
-      merged.cornerVertex.push_back(static_cast<std::uint32_t>(baseVertices + v));
+      merged.AddCorner(baseVertices + v);
       record.appendedCornerVertex.push_back(v);
     }
     if (normals) {
       if (otherNormals) {
         for (std::size_t i = 0; i < n; ++i) {
           const Vec3 nv = other.cornerNormal[cornerAt(i)];
-          merged.cornerNormal.push_back(keepNormals ? nv : otherXf.ApplyNormal(nv));
+          merged.AddNormal(keepNormals ? nv : otherXf.ApplyNormal(nv));
         }
       } else {
-        const Vec3 flat = FlatNormal(n, [&](std::size_t i) {
-          return merged.positions[merged.cornerVertex[faceBegin + i]];
-        });
-        merged.cornerNormal.insert(merged.cornerNormal.end(), n, flat);
+        const Vec3 flat = FlatNormal(
+            n, [&](std::size_t i) { return out.positions[out.cornerVertex[faceBegin + i]]; });
+        merged.AddNormals(n, flat);
       }
     }
     if (uvs) {
-      for (std::size_t i = 0; i < n; ++i) {
-        merged.cornerUV.push_back(otherUVs ? other.cornerUV[cornerAt(i)] : Vec2{});
-      }
+      for (std::size_t i = 0; i < n; ++i) merged.AddUV(otherUVs ? other.cornerUV[cornerAt(i)] : Vec2{});
     }
-    merged.faceStart.push_back(static_cast<std::uint32_t>(merged.CornerCount()));
     const std::uint32_t m = f < other.faceMaterial.size() ? other.faceMaterial[f] : 0;
-    merged.faceMaterial.push_back(materialMap[m < materialMap.size() ? m : 0]);
+    merged.EndFace(materialMap[m < materialMap.size() ? m : 0]);
   }
 }
 
-void WeldAppended(Mesh& merged, MergeRecord& record, double tolerance) {
-  const std::size_t base = record.base.vertices;
+void WeldAppended(MeshTail& merged, const MeshPrefix& base, MergeRecord& record, WeldCache& cache,
+                  double tolerance) {
+  const std::size_t baseVertices = base.vertices;
   const std::size_t appendedCorners = record.appendedCornerVertex.size();
-  assert(merged.VertexCount() >= base && merged.CornerCount() == record.base.corners + appendedCorners);
-  if (merged.VertexCount() < base || merged.CornerCount() != record.base.corners + appendedCorners) {
-    return;
-  }
+  const Mesh& out = merged.Read();
+  assert(out.VertexCount() >= baseVertices && out.CornerCount() == base.corners + appendedCorners);
+  if (out.VertexCount() < baseVertices || out.CornerCount() != base.corners + appendedCorners) return;
   const bool weld = tolerance > 0.0 && std::isfinite(tolerance);
   WeldIndex* index = nullptr;
   if (weld) {
-    index = &PrepareIndex(merged, base, tolerance);
-  } else if (merged.weldIndex && merged.weldIndex.use_count() == 1) {
-    // Keep the index over the base usable for a later weld.
-    if (!merged.weldIndex->Truncate(merged.positions, std::min(base, merged.weldIndex->Count()))) {
-      merged.weldIndex.reset();
-    }
-  } else {
-    merged.weldIndex.reset();
+    index = &PrepareIndex(cache, out.positions, baseVertices, tolerance);
+  } else if (cache && !cache->Truncate(out.positions, std::min(baseVertices, cache->Count()))) {
+    // Kept over the base, the index stays usable for a later weld.
+    cache.reset();
   }
 
   // Compute the mapping appended position -> merged index, then apply it.
-  merged.positions.resize(base);
+  merged.CutPositions(baseVertices);
+  const std::vector<Vec3>& positions = out.positions;
   const std::vector<Vec3>& appended = record.appendedPositions;
   std::vector<WeldIndex::Neighbourhood> near;
   if (index) {
     // Fixed bucket layout for the whole part, so the neighbourhoods stay
     // valid; their lookups are then fetched together.
-    index->Reserve(merged.positions, base + appended.size());
+    index->Reserve(positions, baseVertices + appended.size());
     near.reserve(appended.size());
     for (const Vec3& p : appended) near.push_back(index->Near(p));
-    index->Prefetch(merged.positions, near);
+    index->Prefetch(positions, near);
   }
   std::vector<std::uint32_t> map(appended.size());
   for (std::size_t i = 0; i < map.size(); ++i) {
     const Vec3 p = appended[i];
     if (index) {
-      const std::uint32_t hit = index->FindLowest(merged.positions, p, near[i]);
+      const std::uint32_t hit = index->FindLowest(positions, p, near[i]);
       if (hit != WeldIndex::kNone) {
         map[i] = hit;
         continue;
       }
     }
-    map[i] = static_cast<std::uint32_t>(merged.positions.size());
-    merged.positions.push_back(p);
-    if (index) index->Extend(merged.positions, merged.positions.size());
+    // Fits: AppendMesh checked base + appended.
+    map[i] = static_cast<std::uint32_t>(positions.size());
+    merged.AddPosition(p);
+    if (index) index->Extend(positions, positions.size());
   }
   for (std::size_t k = 0; k < appendedCorners; ++k) {
-    merged.cornerVertex[record.base.corners + k] = map[record.appendedCornerVertex[k]];
+    merged.SetCornerVertex(base.corners + k, map[record.appendedCornerVertex[k]]);
   }
   record.weldedWith = weld ? tolerance : -1.0;
 }

@@ -1,4 +1,6 @@
-// GeoTIFF through GDAL. See raster_gdal.h for the rules every read follows.
+// GeoTIFF through GDAL: libxsigdal.so, the module the runtime loads on the
+// first GeoTIFF it opens. See raster_gdal.h for the rules every read
+// follows. Nothing here calls into the runtime, so the module needs only GDAL.
 #include "raster_gdal.h"
 
 #include <fcntl.h>
@@ -8,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,6 @@
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
-#include "image_codecs.h"
 
 namespace host {
 
@@ -32,9 +32,6 @@ namespace {
 constexpr std::int64_t kCacheBytes = std::int64_t(64) << 20;
 // A block GDAL would allocate whole to read any pixel of it.
 constexpr std::uint64_t kMaxBlockBytes = std::uint64_t(64) << 20;
-// Pixels a file may claim per byte it holds: above deflate's 1032 to 1 and
-// LZW's, so real files pass, while a few bytes cannot claim a huge picture.
-constexpr std::uint64_t kMaxExpansion = 4096;
 // Columns read at once when a height-field row is read in pieces.
 constexpr std::int64_t kRowPiece = 65536;
 
@@ -96,62 +93,37 @@ GDALDatasetH Ds(void* p) { return static_cast<GDALDatasetH>(p); }
 
 const char* const kDrivers[] = {"GTiff", nullptr};
 
-std::string Number(double v) {
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", u);
-      out += esc;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 }  // namespace
 
-bool LooksLikeTiff(const std::uint8_t* b, std::size_t size) {
-  if (size < 4) return false;
-  return (b[0] == 'I' && b[1] == 'I' && (b[2] == 42 || b[2] == 43) && b[3] == 0) ||
-         (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43));
-}
+// ---- GdalRaster -------------------------------------------------------------
 
-bool FileLooksLikeTiff(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  std::uint8_t magic[4] = {0, 0, 0, 0};
-  const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::pread(fd, magic, 4, 0) == 4;
-  ::close(fd);
-  return ok && LooksLikeTiff(magic, 4);
-}
+class GdalRaster final : public Raster {
+ public:
+  ~GdalRaster() override;
+  static std::unique_ptr<Raster> OpenFile(const std::string& path, std::string& reason);
+  static std::unique_ptr<Raster> OpenMemory(const std::uint8_t* bytes, std::size_t size, std::string& reason);
 
-std::string RasterInfoJson(const RasterInfo& i) {
-  std::string j = "{\"width\":" + std::to_string(i.width) + ",\"height\":" + std::to_string(i.height) +
-                  ",\"bands\":" + std::to_string(i.bands) + ",\"type\":" + JsonString(i.type) +
-                  ",\"georeferenced\":" + (i.georeferenced ? "true" : "false");
-  if (i.georeferenced) {
-    j += ",\"crs\":" + JsonString(i.crs) + ",\"pixel_size_m\":[" + Number(i.pixelSizeX) + "," +
-         Number(i.pixelSizeY) + "],\"centre\":{\"lon\":" + Number(i.lon) + ",\"lat\":" + Number(i.lat) + "}";
-  }
-  return j + "}";
-}
+  std::string Band1Type() const override;
+  bool Band1TypeHandled() const override;
+  bool Band1IsByte() const override;
+  std::string ReadBand1(std::int64_t row, const std::vector<std::int64_t>& columns,
+                        std::vector<double>& out) override;
+  std::string Info(RasterInfo& out) override;
 
-// ---- Raster -----------------------------------------------------------------
+ private:
+  GdalRaster() = default;
+  std::string Setup();
+  std::string PictureBandsProblem() const override;
+  std::string ReadPictureRows(const PixelWindow& w, std::uint8_t* top, std::size_t rowBytes) override;
 
-Raster::~Raster() {
+  void* ds_ = nullptr;  // GDALDatasetH
+  int fd_ = -1;
+  std::string vsimem_;    // the in-memory file's name, when opened from memory
+  std::string gdalName_;  // the name GDAL knows the file by
+};
+
+
+GdalRaster::~GdalRaster() {
   if (ds_) {
     GdalErrors quiet;
     GDALClose(Ds(ds_));
@@ -160,9 +132,9 @@ Raster::~Raster() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::unique_ptr<Raster> Raster::OpenFile(const std::string& path, std::string& reason) {
+std::unique_ptr<Raster> GdalRaster::OpenFile(const std::string& path, std::string& reason) {
   InitGdal();
-  std::unique_ptr<Raster> r(new Raster());
+  std::unique_ptr<GdalRaster> r(new GdalRaster());
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
   r->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (r->fd_ < 0) {
@@ -196,10 +168,10 @@ std::unique_ptr<Raster> Raster::OpenFile(const std::string& path, std::string& r
   }
   reason = r->Setup();
   if (!reason.empty()) return nullptr;
-  return r;
+  return std::unique_ptr<Raster>(r.release());
 }
 
-std::unique_ptr<Raster> Raster::OpenMemory(const std::uint8_t* bytes, std::size_t size, std::string& reason) {
+std::unique_ptr<Raster> GdalRaster::OpenMemory(const std::uint8_t* bytes, std::size_t size, std::string& reason) {
   InitGdal();
   if (size == 0) {
     reason = "file is empty";
@@ -210,7 +182,7 @@ std::unique_ptr<Raster> Raster::OpenMemory(const std::uint8_t* bytes, std::size_
     return nullptr;
   }
   static std::atomic<std::uint64_t> counter{0};
-  std::unique_ptr<Raster> r(new Raster());
+  std::unique_ptr<GdalRaster> r(new GdalRaster());
   r->vsimem_ = "/vsimem/host_raster_" + std::to_string(::getpid()) + "_" + std::to_string(++counter) + ".tif";
   VSILFILE* f = VSIFileFromMemBuffer(r->vsimem_.c_str(), const_cast<GByte*>(bytes), vsi_l_offset(size), FALSE);
   if (!f) {
@@ -229,10 +201,10 @@ std::unique_ptr<Raster> Raster::OpenMemory(const std::uint8_t* bytes, std::size_
   }
   reason = r->Setup();
   if (!reason.empty()) return nullptr;
-  return r;
+  return std::unique_ptr<Raster>(r.release());
 }
 
-std::string Raster::Setup() {
+std::string GdalRaster::Setup() {
   GDALDatasetH ds = Ds(ds_);
   width_ = GDALGetRasterXSize(ds);
   height_ = GDALGetRasterYSize(ds);
@@ -257,22 +229,11 @@ std::string Raster::Setup() {
   return {};
 }
 
-std::string Raster::CheckWindow(const PixelWindow& w) const {
-  if (w.width <= 0 || w.height <= 0)
-    return "the window " + std::to_string(w.width) + " x " + std::to_string(w.height) + " has no pixels";
-  if (w.x < 0 || w.y < 0 || w.x > width_ || w.y > height_ || w.width > width_ - w.x ||
-      w.height > height_ - w.y)
-    return "the window of " + std::to_string(w.width) + " x " + std::to_string(w.height) + " pixels at (" +
-           std::to_string(w.x) + ", " + std::to_string(w.y) + ") is not inside the raster of " +
-           std::to_string(width_) + " x " + std::to_string(height_) + " pixels";
-  return {};
-}
-
-std::string Raster::Band1Type() const {
+std::string GdalRaster::Band1Type() const {
   return GDALGetDataTypeName(GDALGetRasterDataType(GDALGetRasterBand(Ds(ds_), 1)));
 }
 
-bool Raster::Band1TypeHandled() const {
+bool GdalRaster::Band1TypeHandled() const {
   switch (GDALGetRasterDataType(GDALGetRasterBand(Ds(ds_), 1))) {
     case GDT_Byte:
     case GDT_Int16:
@@ -286,22 +247,14 @@ bool Raster::Band1TypeHandled() const {
   }
 }
 
-bool Raster::Band1IsByte() const { return GDALGetRasterDataType(GDALGetRasterBand(Ds(ds_), 1)) == GDT_Byte; }
+bool GdalRaster::Band1IsByte() const { return GDALGetRasterDataType(GDALGetRasterBand(Ds(ds_), 1)) == GDT_Byte; }
 
-bool Raster::IsNoData(double v) const {
-  if (!std::isfinite(v)) return true;
-  return hasNoData_ && v == noData_;
-}
-
-std::string Raster::ReadPicture(const PixelWindow& w, const ImageLimits& limits, XSI::detail::ImageData& out) {
-  std::string reason = CheckWindow(w);
-  if (!reason.empty()) return reason;
-  GDALDatasetH ds = Ds(ds_);
+std::string GdalRaster::PictureBandsProblem() const {
   if (bands_ != 1 && bands_ != 3 && bands_ != 4)
     return "the raster has " + std::to_string(bands_) +
            " bands; a picture has 1 (grey), 3 (RGB) or 4 (RGBA) 8-bit bands";
   for (int b = 1; b <= bands_; ++b) {
-    GDALRasterBandH band = GDALGetRasterBand(ds, b);
+    GDALRasterBandH band = GDALGetRasterBand(Ds(ds_), b);
     const GDALDataType t = GDALGetRasterDataType(band);
     if (t != GDT_Byte)
       return "band " + std::to_string(b) + " holds " + GDALGetDataTypeName(t) +
@@ -309,27 +262,20 @@ std::string Raster::ReadPicture(const PixelWindow& w, const ImageLimits& limits,
     if (GDALGetRasterColorInterpretation(band) == GCI_PaletteIndex)
       return "colour-mapped (palette) TIFF is not supported";
   }
-  reason = image::CheckSize(std::uint64_t(w.width), std::uint64_t(w.height), limits);
-  if (!reason.empty()) return reason;
-  const std::uint64_t bytes = std::uint64_t(w.width) * std::uint64_t(w.height) * std::uint64_t(bands_);
-  if (bytes / kMaxExpansion > fileBytes_)
-    return "the file of " + std::to_string(fileBytes_) + " bytes cannot hold " + std::to_string(w.width) +
-           " x " + std::to_string(w.height) + " pixels";
-  out.Allocate(int(w.width), int(w.height), bands_, 8);
-  int map[4] = {1, 2, 3, 4};
-  GdalErrors errors;
-  // Read top row first into the buffer, then turn the rows over: the store
-  // keeps the bottom row first.
-  const CPLErr err = GDALDatasetRasterIOEx(ds, GF_Read, int(w.x), int(w.y), int(w.width), int(w.height),
-                                           out.MutableRow(0), int(w.width), int(w.height), GDT_Byte, bands_, map,
-                                           bands_, GSpacing(out.rowBytes), 1, nullptr);
-  if (err != CE_None) return "corrupt or unsupported TIFF data" + errors.Detail(gdalName_);
-  for (int top = 0, bottom = int(w.height) - 1; top < bottom; ++top, --bottom)
-    std::swap_ranges(out.MutableRow(top), out.MutableRow(top) + out.rowBytes, out.MutableRow(bottom));
   return {};
 }
 
-std::string Raster::ReadBand1(std::int64_t row, const std::vector<std::int64_t>& columns,
+std::string GdalRaster::ReadPictureRows(const PixelWindow& w, std::uint8_t* top, std::size_t rowBytes) {
+  int map[4] = {1, 2, 3, 4};
+  GdalErrors errors;
+  const CPLErr err = GDALDatasetRasterIOEx(Ds(ds_), GF_Read, int(w.x), int(w.y), int(w.width), int(w.height), top,
+                                           int(w.width), int(w.height), GDT_Byte, bands_, map, bands_,
+                                           GSpacing(rowBytes), 1, nullptr);
+  if (err != CE_None) return "corrupt or unsupported TIFF data" + errors.Detail(gdalName_);
+  return {};
+}
+
+std::string GdalRaster::ReadBand1(std::int64_t row, const std::vector<std::int64_t>& columns,
                               std::vector<double>& out) {
   out.assign(columns.size(), 0.0);
   if (columns.empty()) return {};
@@ -410,7 +356,7 @@ bool CleanCrs(OGRSpatialReferenceH file, Srs& out, std::string& name) {
 
 }  // namespace
 
-std::string Raster::Info(RasterInfo& out) {
+std::string GdalRaster::Info(RasterInfo& out) {
   out = RasterInfo();
   out.width = width_;
   out.height = height_;
@@ -468,94 +414,10 @@ std::string Raster::Info(RasterInfo& out) {
   return {};
 }
 
-// ---- pictures -----------------------------------------------------------------
-
-namespace {
-
-std::string ImageFailure(const std::string& name, const std::string& what) {
-  return "cannot read image '" + name + "': " + what;
-}
-
-std::shared_ptr<XSI::detail::ImageData> Picture(Raster& r, const PixelWindow* window, const ImageLimits& limits,
-                                                const std::string& name, std::string& error) {
-  PixelWindow whole{0, 0, r.Width(), r.Height()};
-  auto data = std::make_shared<XSI::detail::ImageData>();
-  const std::string reason = r.ReadPicture(window ? *window : whole, limits, *data);
-  if (!reason.empty()) {
-    error = ImageFailure(name, reason);
-    return nullptr;
-  }
-  return data;
-}
-
-}  // namespace
-
-std::shared_ptr<XSI::detail::ImageData> LoadTiffFile(const std::string& path, const PixelWindow* window,
-                                                    const ImageLimits& limits, std::string& error) {
-  error.clear();
-  try {
-    std::string reason;
-    std::unique_ptr<Raster> r = Raster::OpenFile(path, reason);
-    if (!r) {
-      error = ImageFailure(path, reason);
-      return nullptr;
-    }
-    auto data = Picture(*r, window, limits, path, error);
-    if (data) data->path = path;
-    return data;
-  } catch (const std::bad_alloc&) {
-    error = ImageFailure(path, "out of memory reading the image");
-    return nullptr;
-  }
-}
-
-std::shared_ptr<XSI::detail::ImageData> LoadTiffMemory(const std::uint8_t* bytes, std::size_t size,
-                                                      const std::string& name, const ImageLimits& limits,
-                                                      std::string& error) {
-  error.clear();
-  try {
-    std::string reason;
-    std::unique_ptr<Raster> r = Raster::OpenMemory(bytes, size, reason);
-    if (!r) {
-      error = ImageFailure(name, reason);
-      return nullptr;
-    }
-    return Picture(*r, nullptr, limits, name, error);
-  } catch (const std::bad_alloc&) {
-    error = ImageFailure(name, "out of memory decoding the image");
-    return nullptr;
-  }
-}
-
-std::shared_ptr<XSI::detail::ImageData> LoadImageWindow(const std::string& path, const PixelWindow& w,
-                                                       std::string& error) {
-  if (FileLooksLikeTiff(path)) return LoadTiffFile(path, &w, ImageLimits(), error);
-  std::shared_ptr<XSI::detail::ImageData> whole = LoadImageFile(path, error);
-  if (!whole) return nullptr;
-  if (w.width <= 0 || w.height <= 0 || w.x < 0 || w.y < 0 || w.x > whole->width || w.y > whole->height ||
-      w.width > whole->width - w.x || w.height > whole->height - w.y) {
-    error = ImageFailure(path, "the window of " + std::to_string(w.width) + " x " + std::to_string(w.height) +
-                                   " pixels at (" + std::to_string(w.x) + ", " + std::to_string(w.y) +
-                                   ") is not inside the image of " + std::to_string(whole->width) + " x " +
-                                   std::to_string(whole->height) + " pixels");
-    return nullptr;
-  }
-  try {
-    auto data = std::make_shared<XSI::detail::ImageData>();
-    data->Allocate(int(w.width), int(w.height), whole->channels, whole->bitsPerChannel);
-    const std::size_t pixelBytes = std::size_t(whole->channels) * std::size_t(whole->bitsPerChannel / 8);
-    // Stored rows run bottom up: window row r from the top is image row
-    // w.y + r from the top.
-    for (int r = 0; r < int(w.height); ++r) {
-      const std::uint8_t* src = whole->Row(whole->height - 1 - int(w.y) - r) + std::size_t(w.x) * pixelBytes;
-      std::memcpy(data->MutableRow(int(w.height) - 1 - r), src, data->rowBytes);
-    }
-    data->path = path;
-    return data;
-  } catch (const std::bad_alloc&) {
-    error = ImageFailure(path, "out of memory reading the image");
-    return nullptr;
-  }
-}
-
 }  // namespace host
+
+extern "C" __attribute__((visibility("default"))) const host::RasterModule* xsi_raster_module() {
+  static const host::RasterModule module = {host::kRasterModuleVersion, &host::GdalRaster::OpenFile,
+                                            &host::GdalRaster::OpenMemory};
+  return &module;
+}

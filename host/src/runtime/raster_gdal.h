@@ -26,7 +26,11 @@ namespace host {
 
 // True when the bytes start like a TIFF ("II*\0", "MM\0*") or BigTIFF
 // ("II+\0", "MM\0+") file.
-bool LooksLikeTiff(const std::uint8_t* bytes, std::size_t size);
+inline bool LooksLikeTiff(const std::uint8_t* b, std::size_t size) {
+  if (size < 4) return false;
+  return (b[0] == 'I' && b[1] == 'I' && (b[2] == 42 || b[2] == 43) && b[3] == 0) ||
+         (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43));
+}
 
 // True when `path` is a regular file that starts like a TIFF file.
 bool FileLooksLikeTiff(const std::string& path);
@@ -46,9 +50,16 @@ struct RasterInfo {
 std::string RasterInfoJson(const RasterInfo& info);
 
 // One open GeoTIFF. Not shared between threads.
+//
+// GDAL (and PROJ with it) loads some 120 libraries, which would cost every
+// scenehost run tens of milliseconds at start-up. So GDAL lives in a module
+// of its own, libxsigdal.so beside libxsiruntime.so, loaded by the first
+// OpenFile or OpenMemory; a run that reads no GeoTIFF never loads it. The
+// checks that need no GDAL are made here, in the runtime; the module
+// implements the virtual calls and depends on nothing of the runtime.
 class Raster {
  public:
-  ~Raster();
+  virtual ~Raster() = default;
   Raster(const Raster&) = delete;
   Raster& operator=(const Raster&) = delete;
 
@@ -71,37 +82,50 @@ class Raster {
   std::string ReadPicture(const PixelWindow& w, const ImageLimits& limits, XSI::detail::ImageData& out);
 
   // Band 1's type name, and whether it is one the host reads as numbers.
-  std::string Band1Type() const;
-  bool Band1TypeHandled() const;
-  bool Band1IsByte() const;
+  virtual std::string Band1Type() const = 0;
+  virtual bool Band1TypeHandled() const = 0;
+  virtual bool Band1IsByte() const = 0;
 
   // Band 1's values at `columns` (ascending, inside the raster) of `row`,
   // into `out` (one per column). Reads the row in pieces, or sample by
   // sample when they are far apart, so memory stays in proportion to the
   // samples.
-  std::string ReadBand1(std::int64_t row, const std::vector<std::int64_t>& columns, std::vector<double>& out);
+  virtual std::string ReadBand1(std::int64_t row, const std::vector<std::int64_t>& columns,
+                                std::vector<double>& out) = 0;
 
   // True when `v` is band 1's nodata value, or not finite.
   bool IsNoData(double v) const;
 
   // Size, band 1's type and, when the file has a geotransform and a CRS that
   // converts to WGS84, the georeferencing.
-  std::string Info(RasterInfo& out);
+  virtual std::string Info(RasterInfo& out) = 0;
 
- private:
+ protected:
   Raster() = default;
-  std::string Setup();
+  // Empty when every band can make a picture (1, 3 or 4 Byte bands, no
+  // palette); otherwise why not.
+  virtual std::string PictureBandsProblem() const = 0;
+  // Every band of the window (checked inside the raster), interleaved, into
+  // rows of `rowBytes` from `top`, the top row first.
+  virtual std::string ReadPictureRows(const PixelWindow& w, std::uint8_t* top, std::size_t rowBytes) = 0;
 
-  void* ds_ = nullptr;  // GDALDatasetH
-  int fd_ = -1;
-  std::string vsimem_;  // the in-memory file's name, when opened from memory
-  std::string gdalName_;  // the name GDAL knows the file by
   std::uint64_t fileBytes_ = 0;
   std::int64_t width_ = 0, height_ = 0;
   int bands_ = 0;
   bool hasNoData_ = false;
   double noData_ = 0;
 };
+
+// What libxsigdal.so gives the runtime, through the one symbol it exports
+// (kRasterModuleEntry). `version` guards against a module from another build.
+struct RasterModule {
+  int version;
+  std::unique_ptr<Raster> (*openFile)(const std::string& path, std::string& reason);
+  std::unique_ptr<Raster> (*openMemory)(const std::uint8_t* bytes, std::size_t size, std::string& reason);
+};
+constexpr int kRasterModuleVersion = 1;
+constexpr const char* kRasterModuleFile = "libxsigdal.so";
+constexpr const char* kRasterModuleEntry = "xsi_raster_module";
 
 // Loads a TIFF file as a picture (the whole raster, or `window` when given),
 // as LoadImageFile does for other formats. Errors read

@@ -15,14 +15,19 @@
 
 namespace host {
 
-// A live "MeshMerge" operator on its result object. It lives until
-// "DeleteGeneratorInputs" freezes it; until then "tolerance" can be set (and
-// set again) and the appended part is re-welded.
+// A "MeshMerge" operator on its result object. It is live until
+// "DeleteGeneratorInputs" freezes it; while live, "tolerance" can be set (and
+// set again) and the appended part is re-welded. Live or frozen, it keeps
+// the weld index over its result's positions for the next merge of that
+// result (geometry.h states the rules).
 struct MergeOperator {
   XSI::CString name = L"mergemesh";
   std::vector<std::uint64_t> inputs;  // generator inputs, deleted on request
+  MeshPrefix base;                    // the taken-over input's part of the result
   MergeRecord record;
   double tolerance = 0.0;
+  bool live = true;
+  WeldCache weld;
 };
 
 struct SceneObject {
@@ -31,6 +36,9 @@ struct SceneObject {
   Transform xf;
   Geometry geometry;                       // no mesh for non-mesh objects
   std::unique_ptr<MergeOperator> mergeOp;  // set on "polymsh"-style results
+
+  // The merge operator while it is live, else null.
+  MergeOperator* LiveMerge() const { return mergeOp && mergeOp->live ? mergeOp.get() : nullptr; }
 };
 
 class Scene {

@@ -1,19 +1,20 @@
-// WeldIndex: a spatial hash over the leading positions of one mesh, kept in
-// Mesh::weldIndex so that welding each newly appended part costs in
-// proportion to that part, not to the whole mesh.
+// WeldIndex: a spatial hash over the leading positions of one mesh, so that
+// welding each newly appended part costs in proportion to that part, not to
+// the whole mesh. Who keeps an index and when it must be dropped is stated in
+// geometry.h.
 //
-// Contract: the index covers positions [0, Count()) of the mesh it belongs
-// to, hashed by cubic cell. Cells are four tolerances wide, so the
+// Contract: the index covers positions [0, Count()) of the positions it is
+// given, hashed by cubic cell. Cells are four tolerances wide, so the
 // neighbourhood of a lookup touches 1 to 8 cells (3.4 on average) instead of
 // the 27 that tolerance-sized cells need; that keeps welding cheap when the
-// index is far bigger than the CPU caches. Whoever changes those positions
-// in place must drop the index (TranslateMesh rebuilds it); an index found
-// out of step is rebuilt, never trusted. Lookups return the lowest matching
-// index, so results never depend on hash-table order.
+// index is far bigger than the CPU caches. An index found out of step with
+// its positions is rebuilt, never trusted. Lookups return the lowest
+// matching index, so results never depend on hash-table order.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "mesh.h"
@@ -77,5 +78,9 @@ class WeldIndex {
   std::vector<std::uint32_t> next_;
   Vec3 last_{};  // position of index Count()-1, to notice moved meshes
 };
+
+// A weld index kept between welds of one growing mesh by its one owner, or
+// null.
+using WeldCache = std::unique_ptr<WeldIndex>;
 
 }  // namespace host
