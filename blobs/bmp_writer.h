@@ -40,18 +40,15 @@ bool encodeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t heig
 
 struct BmpWriteResult {
   bool ok = true;
-  std::string reason;  // why not, e.g. "Permission denied"
+  std::string reason;  // why not, naming the file, e.g. "'blobs.bmp' is read-only"
 };
 
 // Writes the bitmap to `fileName` (relative names are taken from the current
-// directory), replacing any file of that name. The bytes go to a new file
-// with an unguessable name next to the target, created exclusively (a link
-// planted there is never followed), which is renamed over the target only
-// when complete: a failed write leaves the old file as it was, and the file
-// is never rewritten in place. A symbolic link is kept: the file it points to
-// is replaced. An existing file keeps its permissions (and, where allowed,
-// its owner); a file the caller may not write, a folder, another non-regular
-// file and a link to a missing file are refused and left alone.
+// directory), replacing any file of that name, through the SDK's AtomicFile
+// (xsi_file.h): all or nothing, never through a link planted beside it, a
+// link at the target kept, an existing file's permissions kept; a read-only
+// file, a folder, another non-regular file and a link to a missing file are
+// refused and left alone.
 BmpWriteResult writeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
                         std::uint16_t bitsPerPixel, const char* fileName);
 

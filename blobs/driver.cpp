@@ -294,8 +294,7 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
 
   const BmpWriteResult written = writeBMP(raster.get(), width, height, 24, kBitmapName);
   if (!written.ok)
-    Application().LogMessage(CString(L"findSpots: cannot write '") + CString::FromUtf8(kBitmapName) +
-                                 L"': " + CString::FromUtf8(written.reason),
+    Application().LogMessage(L"findSpots: the bitmap was not written: " + CString::FromUtf8(written.reason),
                              XSI::siWarningMsg);
   return CString(std::move(text));
 }

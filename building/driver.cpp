@@ -9,6 +9,7 @@
 #include "roof.h"
 #include "run_checks.h"
 #include "run_state.h"
+#include "saved_selection.h"
 #include "unit_ops.h"
 #include "upper_storey.h"
 
@@ -20,23 +21,6 @@ XSI::CStatus failRun(const XSI::CString& message, XSI::CStatus status) {
   XSI::Application().LogMessage(XSI::CString(L"RaiseTower: ") + message, XSI::siErrorMsg);
   return status;
 }
-
-// The user's selection when the run started, put back when it fails.
-class SavedSelection {
- public:
-  SavedSelection() : text_(XSI::Application().GetSelection().GetAsText()) {}
-  void Restore() const {
-    XSI::Selection selection = XSI::Application().GetSelection();
-    if (text_.IsEmpty()) {
-      selection.Clear();
-    } else {
-      selection.SetAsText(text_);
-    }
-  }
-
- private:
-  XSI::CString text_;
-};
 
 // Deletes every object the run created that still exists, newest first,
 // restores the selection and empties the run state. Returns the names of

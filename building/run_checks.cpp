@@ -12,6 +12,7 @@
 #include <xsi_names.h>
 
 #include "run_state.h"
+#include "saved_selection.h"
 #include "unit_ops.h"
 #include "upper_storey.h"
 
@@ -124,14 +125,8 @@ XSI::CString twiceUsedName(const RunArguments& run) {
 // what the user had selected.
 class SelectionKeeper {
  public:
-  SelectionKeeper() : saved_(selection_.GetAsText()) {}
-  ~SelectionKeeper() {
-    if (saved_.IsEmpty()) {
-      selection_.Clear();
-    } else {
-      selection_.SetAsText(saved_);
-    }
-  }
+  SelectionKeeper() = default;
+  ~SelectionKeeper() { saved_.Restore(); }
   SelectionKeeper(const SelectionKeeper&) = delete;
   SelectionKeeper& operator=(const SelectionKeeper&) = delete;
 
@@ -141,8 +136,8 @@ class SelectionKeeper {
   }
 
  private:
+  const SavedSelection saved_;
   XSI::Selection selection_ = XSI::Application().GetSelection();
-  XSI::CString saved_;
 };
 
 // Collects clashing names for the message; past a few it only counts.

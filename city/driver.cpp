@@ -1,15 +1,16 @@
 #include "driver.h"
 
 #include <algorithm>
-#include <charconv>
 #include <nlohmann/json.hpp>
 #include <cmath>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <xsi_progress.h>
+#include <xsi_value.h>
 
 #include "budget.h"
 #include "kit.h"
@@ -210,8 +211,8 @@ bool GroundFromDem(const Recipe& r, const XSI::Image& map, Survey& s, CString& e
   for (Plan& p : s.plans) {
     const std::size_t end = std::min(text.find(';', at), text.size());
     double ground = 0;
-    const auto res = std::from_chars(text.data() + at, text.data() + end, ground);
-    if (at > text.size() || res.ec != std::errc() || !std::isfinite(ground)) {
+    if (at > text.size() ||
+        XSI::ReadNumber(std::string_view(text).substr(at, end - at), ground) != XSI::NumberText::Ok) {
       error = L"SampleRaster gave no height for lot '" + p.name + L"'";
       return false;
     }

@@ -6,14 +6,17 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <xsi_progress.h>
+#include <xsi_value.h>
 
 #include "budget.h"
 #include "kit.h"
@@ -109,8 +112,7 @@ Colour RoofColour(const std::string& units, const std::string& style) {
       for (double& x : v) {
         std::string w;
         words >> w;
-        const auto r = std::from_chars(w.data(), w.data() + w.size(), x);
-        ok = ok && r.ec == std::errc() && std::isfinite(x) && x >= 0 && x <= 1;
+        ok = ok && XSI::ReadNumber(w, x) == XSI::NumberText::Ok && x >= 0 && x <= 1;
       }
       if (ok) c = Colour{v[0], v[1], v[2]};
     }
@@ -271,8 +273,7 @@ bool SampleElevations(const Region& g, const std::vector<Building>& b, std::vect
     std::size_t end = text.find(';', at);
     if (end == std::string::npos) end = text.size();
     double d = 0;
-    const auto r = std::from_chars(text.data() + at, text.data() + end, d);
-    if (r.ec != std::errc() || !std::isfinite(d)) break;
+    if (XSI::ReadNumber(std::string_view(text).substr(at, end - at), d) != XSI::NumberText::Ok) break;
     out.push_back(d);
     at = end + 1;
   }
@@ -795,9 +796,12 @@ struct Request {
 };
 
 bool WholeNumber(const CValue& v, long& out) {
-  const std::string s = Utf8(v.GetAsText());
-  const auto r = std::from_chars(s.data(), s.data() + s.size(), out);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size() && out >= 0;
+  long long n = 0;
+  if (XSI::ReadWholeNumber(v.GetAsText(), n) != XSI::NumberText::Ok || n < 0 ||
+      n > std::numeric_limits<long>::max())
+    return false;
+  out = static_cast<long>(n);
+  return true;
 }
 
 bool ParseRequest(const CValueArray& args, Request& q, std::string& error) {

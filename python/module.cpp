@@ -477,14 +477,9 @@ for _t in (CommandError, UnknownCommandError, LogLine, JournalEntry, Command):
     _t.__module__ = "scenehost"
 )";
 
-}  // namespace
-
-}  // namespace scenehost_py
-
-PYBIND11_MODULE(_scenehost, m) {
-  using namespace scenehost_py;
-  m.doc() = kModuleDoc;
-
+// The exception and record types, defined in Python (kPythonTypes), and the
+// session's log wiring.
+void BindPythonTypes(py::module_& m) {
   py::dict ns;
   ns["__builtins__"] = py::module_::import("builtins");
   ns["__name__"] = "scenehost";
@@ -497,7 +492,10 @@ PYBIND11_MODULE(_scenehost, m) {
   Session::Get().Attach(py::module_::import("logging").attr("getLogger")("scenehost"), ns["LogLine"]);
   py::module_::import("atexit").attr("register")(
       py::cpp_function([] { Session::Get().Shutdown(); }));
+}
 
+// scenehost.Mesh: a snapshot of an object's mesh, its arrays as NumPy views.
+void BindMesh(py::module_& m) {
   py::class_<MeshSnapshot>(m, "Mesh", R"(A mesh as it was when read from an object's .mesh.
 
 Arrays are read-only NumPy views of the host's storage (no copy) and stay
@@ -548,7 +546,10 @@ valid after the object changes or goes: the snapshot keeps its storage.)")
         return "<scenehost.Mesh of '" + s.name + "': " + std::to_string(s.mesh->VertexCount()) +
                " vertices, " + std::to_string(s.mesh->FaceCount()) + " polygons>";
       });
+}
 
+// scenehost.Object: a scene object by id, its name and transform.
+void BindObject(py::module_& m) {
   py::class_<ObjectHandle>(m, "Object", "A scene object, found by name in host.scene.")
       .def_property_readonly(
           "name",
@@ -585,7 +586,10 @@ valid after the object changes or goes: the snapshot keeps its storage.)")
         if (alive) h.Get();
         return "<scenehost.Object '" + h.name + "'" + (alive ? "" : " (deleted)") + ">";
       });
+}
 
+// scenehost.Image: an image clip and its pixels as a NumPy array.
+void BindImage(py::module_& m) {
   py::class_<ImageHandle>(m, "Image", "An image clip loaded by CreateImageClip.")
       .def_readonly("name", &ImageHandle::name, "The clip's name.")
       .def_readonly("path", &ImageHandle::path, "The file it was read from.")
@@ -604,7 +608,10 @@ the array keeps the pixels alive, even after the clip is freed.)")
         return "<scenehost.Image '" + i.name + "' " + std::to_string(i.data->width) + "x" +
                std::to_string(i.data->height) + ">";
       });
+}
 
+// scenehost.Scene: the objects by name.
+void BindScene(py::module_& m) {
   py::class_<SceneView>(m, "Scene", "The scene's objects, by name, in creation order.")
       .def_property_readonly("objects", &SceneView::Objects, "The objects in scene order (a list of Object).")
       .def("__getitem__", &SceneView::Item, "The object of that name; KeyError when there is none.")
@@ -612,7 +619,10 @@ the array keeps the pixels alive, even after the clip is freed.)")
       .def("__len__", &SceneView::Size)
       .def("__iter__", [](SceneView& s) { return py::iter(s.Objects()); })
       .def("clear", &SceneView::Clear, "Removes every object and image clip (the NewScene command).");
+}
 
+// scenehost.Host: the runtime, its commands, saving, rendering and the log.
+void BindHost(py::module_& m) {
   py::class_<Host>(m, "Host", R"(The host runtime, with its one scene.
 
 Host(home=None, plugins=None)
@@ -663,4 +673,19 @@ when no EGL driver is installed; no file is written then.)")
       .def_property("on_log", &Host::OnLog, &Host::SetOnLog,
                     "A callable given each LogLine as it is logged, or None. Lines also go to\n"
                     "logging.getLogger('scenehost'). It must not use the Host while a command runs.");
+}
+
+}  // namespace
+
+}  // namespace scenehost_py
+
+PYBIND11_MODULE(_scenehost, m) {
+  using namespace scenehost_py;
+  m.doc() = kModuleDoc;
+  BindPythonTypes(m);
+  BindMesh(m);
+  BindObject(m);
+  BindImage(m);
+  BindScene(m);
+  BindHost(m);
 }

@@ -280,55 +280,29 @@ std::string ScriptLocation(const std::string& path, int line) {
 // cost: the text is held whole while the script runs.
 constexpr std::size_t kMaxScriptBytes = std::size_t{16} << 20;  // 16 MiB
 
-// Closes the descriptor on every exit path.
-struct FileDescriptor {
-  int fd;
-  ~FileDescriptor() {
-    if (fd >= 0) close(fd);
-  }
-};
-
-// Reads a script whole, refusing what is not a regular file or is too
-// large. The size is checked before reading and again while reading, since
-// the file may grow in between.
+// Reads a script whole through the runtime's bounded reader, refusing what
+// is not a regular file or is too large, with the script's own messages.
 bool ReadScriptFile(const std::string& path, std::string& text, std::string& error) {
   const std::string cannot = "cannot read script " + QuotedPath(path) + ": ";
-  const std::string tooLarge = cannot + "it is larger than " +
-                               std::to_string(kMaxScriptBytes >> 20) +
-                               " MiB, the limit for a script";
-  // O_NONBLOCK: opening a FIFO must not wait for a writer before fstat
-  // refuses it. It changes nothing for a regular file.
-  const FileDescriptor file{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
-  struct stat st {};
-  if (file.fd < 0 || fstat(file.fd, &st) != 0) {
-    error = cannot + ErrnoText(errno);
-    return false;
+  std::string reason;
+  host::ReadFailure failure;
+  if (host::ReadRegularFile(path, kMaxScriptBytes, text, reason, &failure)) return true;
+  switch (failure.what) {
+    case host::ReadFailure::kNotRegular:
+      error = cannot + "it is " + host::FileKindName(failure.mode) + ", not a regular file";
+      break;
+    case host::ReadFailure::kTooLarge:
+      error = cannot + "it is larger than " + std::to_string(kMaxScriptBytes >> 20) +
+              " MiB, the limit for a script";
+      break;
+    case host::ReadFailure::kSystem:
+      error = cannot + ErrnoText(failure.error);
+      break;
+    case host::ReadFailure::kNone:
+      error = cannot + reason;
+      break;
   }
-  if (!S_ISREG(st.st_mode)) {
-    error = cannot + "it is " + host::FileKindName(st.st_mode) + ", not a regular file";
-    return false;
-  }
-  if (static_cast<std::uint64_t>(st.st_size) > kMaxScriptBytes) {
-    error = tooLarge;
-    return false;
-  }
-  text.clear();
-  text.reserve(static_cast<std::size_t>(st.st_size));
-  std::vector<char> chunk(std::size_t{1} << 16);
-  for (;;) {
-    const ssize_t got = read(file.fd, chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      error = cannot + ErrnoText(errno);
-      return false;
-    }
-    if (got == 0) return true;
-    if (text.size() + static_cast<std::size_t>(got) > kMaxScriptBytes) {
-      error = tooLarge;
-      return false;
-    }
-    text.append(chunk.data(), static_cast<std::size_t>(got));
-  }
+  return false;
 }
 
 // The whole script is checked (words and command names) before any of it

@@ -408,7 +408,7 @@ TEST_F(FindSpots, UnwritableBitmapIsAWarningAndTheResultStillComes) {
   EXPECT_TRUE(r.status.Succeeded()) << r.LogText();
   EXPECT_EQ(r.Text(), "0,0,0,0,0,1#");
   EXPECT_TRUE(r.Logged("'blobs.bmp'", 4)) << r.LogText();
-  EXPECT_TRUE(r.Logged(std::strerror(EISDIR), 4)) << r.LogText();
+  EXPECT_TRUE(r.Logged("the bitmap was not written: 'blobs.bmp' is a folder, not a file", 4)) << r.LogText();
   EXPECT_TRUE(std::filesystem::is_directory(dir.File("blobs.bmp")));
 }
 

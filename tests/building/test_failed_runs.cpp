@@ -2,6 +2,7 @@
 // each one must stop, delete what it made, restore the selection, log one
 // error naming the step and leave the plug-in ready for the next run.
 #include "building_test_util.h"
+#include "test_hooks.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ const Injection kInjections[] = {
 
 class FailedRun : public BuildingTest, public ::testing::WithParamInterface<Injection> {
  protected:
-  void TearDown() override { host::Runtime::Get().InjectFailure(L"", 0); }
+  void TearDown() override { host::test_hooks::InjectFailure(L"", 0); }
 };
 
 TEST_P(FailedRun, StopsUndoesEverythingAndNamesTheStep) {
@@ -109,9 +110,9 @@ TEST_P(FailedRun, StopsUndoesEverythingAndNamesTheStep) {
   const std::string reference = GoodRunJournal();
 
   const SceneState before = UserScene();
-  host::Runtime::Get().InjectFailure(injection.command, injection.nth);
+  host::test_hooks::InjectFailure(injection.command, injection.nth);
   bt::Run r = bt::RaiseTower(L"T", 3, 2, 2);
-  host::Runtime::Get().InjectFailure(L"", 0);
+  host::test_hooks::InjectFailure(L"", 0);
 
   EXPECT_FALSE(r.status.Succeeded());
   EXPECT_TRUE(r.out.IsEmpty());
@@ -145,9 +146,9 @@ TEST_F(BuildingTest, AFailedRunLeavesNoHalfBuiltMeshBehindAtAnyDuplicate) {
   for (long n = 1; n <= duplicates; ++n) {
     SCOPED_TRACE(n);
     const SceneState before = UserScene();
-    host::Runtime::Get().InjectFailure(L"Duplicate", n);
+    host::test_hooks::InjectFailure(L"Duplicate", n);
     EXPECT_FALSE(bt::RaiseTower(L"T", 3, 2, 2).status.Succeeded());
-    host::Runtime::Get().InjectFailure(L"", 0);
+    host::test_hooks::InjectFailure(L"", 0);
     EXPECT_EQ(Snapshot(), before);
   }
   UserScene();

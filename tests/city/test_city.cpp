@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "city_test_util.h"
+#include "test_hooks.h"
 
 namespace {
 
@@ -20,12 +21,12 @@ class CityTest : public ::testing::Test {
   void SetUp() override {
     ct::LoadPlugins();
     host::Runtime::Get().ResetScene();
-    host::Runtime::Get().InjectFailure(L"", 0);
+    host::test_hooks::InjectFailure(L"", 0);
     WriteMaps();
     recipe_ = WriteRecipe(Recipe());
   }
   void TearDown() override {
-    host::Runtime::Get().InjectFailure(L"", 0);
+    host::test_hooks::InjectFailure(L"", 0);
     host::Runtime::Get().GetProgress().SetSink(nullptr);
     host::Runtime::Get().GetProgress().ClearCancel();
     host::Runtime::Get().ResetScene();
@@ -217,7 +218,7 @@ TEST_F(CityTest, AFailureMidCityRemovesTheWholeCity) {
   AddUserState();
   const ct::SceneState before = Snapshot();
   // The second RaiseTower is the blue lot's.
-  host::Runtime::Get().InjectFailure(L"RaiseTower", 2);
+  host::test_hooks::InjectFailure(L"RaiseTower", 2);
   const ct::Run run = ct::RaiseCity(recipe_);
   EXPECT_FALSE(run.status.Succeeded());
   EXPECT_NE(ct::LastError().find("lot 'blue_0' (zone 'blue', blob 0): RaiseTower failed"), std::string::npos)
@@ -225,7 +226,7 @@ TEST_F(CityTest, AFailureMidCityRemovesTheWholeCity) {
   EXPECT_NE(ct::LastError().find("the city was removed"), std::string::npos);
   EXPECT_EQ(Snapshot(), before);
 
-  host::Runtime::Get().InjectFailure(L"CreateHeightField", 1);
+  host::test_hooks::InjectFailure(L"CreateHeightField", 1);
   EXPECT_FALSE(ct::RaiseCity(recipe_).status.Succeeded());
   EXPECT_EQ(Snapshot(), before);
 }
@@ -233,7 +234,7 @@ TEST_F(CityTest, AFailureMidCityRemovesTheWholeCity) {
 TEST_F(CityTest, ClipsTheRunLoadedGoWhenItFails) {
   const ct::SceneState before = Snapshot();
   ASSERT_TRUE(before.clips.empty());
-  host::Runtime::Get().InjectFailure(L"RaiseTower", 1);
+  host::test_hooks::InjectFailure(L"RaiseTower", 1);
   EXPECT_FALSE(ct::RaiseCity(recipe_).status.Succeeded());
   EXPECT_EQ(Snapshot(), before);
 }

@@ -21,6 +21,7 @@
 #include "plugin_loader.h"
 #include "runtime.h"
 #include "xsi_plugin.h"
+#include "test_hooks.h"
 
 namespace {
 
@@ -159,14 +160,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (users & 4) XSI::Application().GetSelection().Clear();
 
   const std::uint8_t fault = in.Byte();
-  if (fault >= 128) rt.InjectFailure(kCommands[fault % 8], 1 + in.Byte() % 64);
+  if (fault >= 128) host::test_hooks::InjectFailure(kCommands[fault % 8], 1 + in.Byte() % 64);
   std::srand(1);
 
   const Snapshot before = Take();
   rt.GetJournal().Clear();
   XSI::CValue out;
   const XSI::CStatus status = XSI::Application().ExecuteCommand(L"RaiseTower", args, out);
-  rt.InjectFailure(L"", 0);
+  host::test_hooks::InjectFailure(L"", 0);
 
   int ownErrors = 0;
   for (const host::JournalEntry& e : rt.GetJournal().Entries()) {

@@ -374,6 +374,14 @@ TEST_F(Raster, SamplesBandOneAtPointsInTheirOrder) {
                              "' holds no data (-9999)");
   EXPECT_EQ(Exec(L"SampleRaster", {d, L"0 0;8 0"}), XSI::CStatus::InvalidArgument);
   EXPECT_NE(LastError().find("point 2 (column 8, row 0) is outside"), std::string::npos) << LastError();
+  // Columns and rows are read as the host reads numbers (XSI::ReadNumber):
+  // blanks between and around, "7.0" and "1e0" are whole; hexadecimal, a
+  // decimal comma, a number run into a word, or infinity are not.
+  ASSERT_EQ(Exec(L"SampleRaster", {d, L"\t7.0 \t5\r\n;1e0 1 "}, &out), XSI::CStatus::OK) << LastError();
+  EXPECT_EQ(Text(out), "74.25;0.1");
+  for (const wchar_t* bad : {L"0x1 0", L"1,0 2", L"1 2x", L"inf 0", L"1 nan", L"1;2 3"}) {
+    EXPECT_EQ(Exec(L"SampleRaster", {d, bad}), XSI::CStatus::InvalidArgument) << XSI::CString(bad).GetUtf8String();
+  }
   for (const wchar_t* bad : {L"", L"1", L"1 2 3", L"1.5 2", L"-1 0", L"a b", L"1 2;;3 4"}) {
     EXPECT_EQ(Exec(L"SampleRaster", {d, bad}), XSI::CStatus::InvalidArgument) << XSI::CString(bad).GetUtf8String();
   }

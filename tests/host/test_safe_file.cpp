@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <set>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "formats.h"
 #include "safe_file.h"
 #include "temp_dir.h"
+#include "xsi_file.h"
 
 namespace host {
 namespace {
@@ -198,6 +200,72 @@ TEST(SafeSave, WriterDiscardsAnUncommittedFile) {
   ExpectOnly(dir.Path(), {"t.txt"});
 }
 
+// ---- the SDK's AtomicFile, the same writer behind the plug-in boundary --------
+
+TEST(SdkAtomicFile, StreamsPiecesAndReplacesTheFileOnlyAtCommit) {
+  const TempDir dir;
+  const std::string target = dir.Write("t.bin", "old");
+  XSI::AtomicFile file;
+  XSI::CString message;
+  ASSERT_TRUE(file.Begin(target, message).Succeeded()) << message.GetUtf8String();
+  ASSERT_TRUE(file.Write("ab", 2, message).Succeeded());
+  ASSERT_TRUE(file.Write(nullptr, 0, message).Succeeded());  // nothing to add
+  ASSERT_TRUE(file.Write(std::string("c\0d", 3).data(), 3, message).Succeeded());
+  EXPECT_EQ(Slurp(target), "old");
+  ASSERT_TRUE(file.Commit(message).Succeeded()) << message.GetUtf8String();
+  EXPECT_EQ(Slurp(target), std::string("abc\0d", 5));
+  ExpectOnly(dir.Path(), {"t.bin"});
+
+  // The file is done: another Commit or Write is a mistake, not a new save.
+  EXPECT_EQ(file.Commit(message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "no file is open for writing");
+  EXPECT_EQ(file.Write("x", 1, message), XSI::CStatus::Fail);
+  EXPECT_EQ(Slurp(target), std::string("abc\0d", 5));
+}
+
+TEST(SdkAtomicFile, AnAbandonedOrFailedFileLeavesTheOldOneAndNoTemporary) {
+  const TempDir dir;
+  const std::string target = dir.Write("t.bin", "old");
+  XSI::CString message;
+  {
+    XSI::AtomicFile file;
+    ASSERT_TRUE(file.Begin(target, message).Succeeded());
+    ASSERT_TRUE(file.Write("half", 4, message).Succeeded());
+  }
+  EXPECT_EQ(Slurp(target), "old");
+  ExpectOnly(dir.Path(), {"t.bin"});
+
+  // Bytes at a null pointer abandon the file too.
+  XSI::AtomicFile file;
+  ASSERT_TRUE(file.Begin(target, message).Succeeded());
+  EXPECT_EQ(file.Write(nullptr, 3, message), XSI::CStatus::InvalidArgument);
+  EXPECT_EQ(file.Commit(message), XSI::CStatus::Fail);
+  EXPECT_EQ(Slurp(target), "old");
+  ExpectOnly(dir.Path(), {"t.bin"});
+}
+
+TEST(SdkAtomicFile, RefusalsNameTheFileAndWhatIsWrong) {
+  const TempDir dir;
+  XSI::AtomicFile file;
+  XSI::CString message;
+  const std::string folder = dir.File("sub");
+  fs::create_directory(folder);
+  EXPECT_EQ(file.Begin(folder, message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "'" + folder + "' is a folder, not a file");
+
+  const std::string nowhere = dir.File("missing/x.bin");
+  EXPECT_EQ(file.Begin(nowhere, message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "'" + nowhere + "' is in a folder that does not exist");
+
+  const std::string nul = dir.File("x.bin") + std::string("\0.y", 3);
+  EXPECT_EQ(file.Begin(nul, message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "'" + dir.File("x.bin") + "\\0.y' has a NUL byte in its name");
+
+  EXPECT_EQ(file.Write("x", 1, message), XSI::CStatus::Fail);
+  EXPECT_EQ(message.GetUtf8String(), "no file is open for writing");
+  ExpectOnly(dir.Path(), {"sub"});
+}
+
 // ---- reading ---------------------------------------------------------------
 
 TEST(SafeRead, OnlyRegularFilesOfBoundedSizeAreRead) {
@@ -217,6 +285,35 @@ TEST(SafeRead, OnlyRegularFilesOfBoundedSizeAreRead) {
   const std::string a = dir.Write("a.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   EXPECT_EQ(ReadFails(a + std::string("\0junk", 5)),
             "cannot read OBJ file '" + a + "\\0junk': the path has a NUL byte");
+}
+
+// What stopped a read, for callers with their own messages (the script
+// reader of scenehost): the kind of file, the limit, or the system's error.
+TEST(SafeRead, TheFailureSaysWhatStoppedTheRead) {
+  const TempDir dir;
+  std::string bytes = "untouched", reason;
+  ReadFailure failure;
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0644), 0);
+  EXPECT_FALSE(ReadRegularFile(dir.File("pipe"), 100, bytes, reason, &failure));
+  EXPECT_EQ(failure.what, ReadFailure::kNotRegular);
+  EXPECT_STREQ(FileKindName(failure.mode), "a FIFO");
+  EXPECT_FALSE(ReadRegularFile(dir.Path().string(), 100, bytes, reason, &failure));
+  EXPECT_EQ(failure.what, ReadFailure::kNotRegular);
+  EXPECT_EQ(reason, "is a folder, not a file");
+
+  const std::string five = dir.Write("five", "12345");
+  EXPECT_FALSE(ReadRegularFile(five, 4, bytes, reason, &failure));
+  EXPECT_EQ(failure.what, ReadFailure::kTooLarge);
+  EXPECT_EQ(reason, "is larger than the limit of 4 bytes");
+  EXPECT_FALSE(ReadRegularFile(dir.File("none"), 4, bytes, reason, &failure));
+  EXPECT_EQ(failure.what, ReadFailure::kSystem);
+  EXPECT_EQ(failure.error, ENOENT);
+  EXPECT_EQ(reason, "no such file");
+  EXPECT_EQ(bytes, "untouched");
+
+  ASSERT_TRUE(ReadRegularFile(five, 5, bytes, reason, &failure)) << reason;
+  EXPECT_EQ(failure.what, ReadFailure::kNone);
+  EXPECT_EQ(bytes, "12345");
 }
 
 TEST(SafeRead, MaterialLibraryMustBeARegularFileOfBoundedSize) {

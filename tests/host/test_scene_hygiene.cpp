@@ -9,6 +9,7 @@
 
 #include "host_test_util.h"
 #include "xsi_image.h"
+#include "test_hooks.h"
 
 using namespace testutil;
 using XSI::CStatus;
@@ -170,7 +171,7 @@ TEST(FailureInjection, FailsTheNthRunOfOneCommandOnly) {
   rt.ResetScene();
   testsupport::TempDir dir;
   const CString cube = CString::FromUtf8(dir.Write("cube.obj", kCubeObj));
-  rt.InjectFailure(L"ObjImport", 2);
+  host::test_hooks::InjectFailure(L"ObjImport", 2);
   EXPECT_EQ(Exec(L"ObjImport", {cube}), CStatus::OK);
   EXPECT_EQ(Exec(L"Duplicate", {L"cube"}), CStatus::OK);
   EXPECT_EQ(Exec(L"ObjImport", {cube}), CStatus::Fail);

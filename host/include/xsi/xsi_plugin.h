@@ -17,6 +17,7 @@
 #include "xsi_color.h"
 #include "xsi_command.h"
 #include "xsi_context.h"
+#include "xsi_file.h"
 #include "xsi_image.h"
 #include "xsi_pluginregistrar.h"
 #include "xsi_progress.h"

@@ -14,12 +14,17 @@ namespace host {
 struct Cmd {
   Runtime& rt;
   const wchar_t* name;
+  // What Fail(what) returns: the tile commands report their argument
+  // checks as InvalidArgument (Cmd{rt, L"ExportTile", CStatus::InvalidArgument}).
+  CStatus defaultFailure = CStatus::Fail;
   CStatus failure = CStatus::OK;  // set by Target()
 
-  CStatus Fail(const CString& what, CStatus code = CStatus::Fail) const {
+  // Logs "<command>: <what>" and returns `code`.
+  CStatus Fail(const CString& what, CStatus code) const {
     rt.Error(CString(name) + L": " + what);
     return code;
   }
+  CStatus Fail(const CString& what) const { return Fail(what, defaultFailure); }
   bool NeedArgs(const CValueArray& args, long count, const wchar_t* usage) const {
     if (args.GetCount() >= count) return true;
     Fail(CString(L"expects ") + usage);
@@ -38,6 +43,19 @@ struct Cmd {
     path = NormalisePath(ToUtf8(args[0].GetAsText()));
     if (!path.empty()) return true;
     Fail(CString(what) + L" is empty");
+    return false;
+  }
+  // A path argument anywhere in the list: free of NULs and not empty, with
+  // '\' read as '/'.
+  bool Path(const CValue& value, std::string& path) const {
+    const CString text = value.GetAsText();
+    if (HasNul(text)) {
+      Fail(L"the path holds a NUL character");
+      return false;
+    }
+    path = NormalisePath(ToUtf8(text));
+    if (!path.empty()) return true;
+    Fail(L"the path is empty");
     return false;
   }
   SceneObject* Object(const CValue& nameValue, CStatus& status) const {

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <numeric>
+#include <string_view>
 
 #include "command_args.h"
 #include "heightfield.h"
@@ -100,24 +101,20 @@ bool ReadPoints(const std::string& text, std::vector<Point>& points, std::string
       problem = "point " + std::to_string(points.size() + 1) + " is empty";
       return false;
     }
+    // The words between blanks; exactly two, each a number.
     double v[2] = {0, 0};
     int got = 0;
-    const char* p = item.c_str();
-    const char* e = p + item.size();
-    while (got < 3) {
-      while (p < e && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
-      if (p == e) break;
-      if (got == 2) {
-        got = 3;
-        break;
-      }
-      auto r = std::from_chars(p, e, v[got]);
-      if (r.ec != std::errc() || (r.ptr < e && *r.ptr != ' ' && *r.ptr != '\t')) {
+    const std::string_view blanks = " \t\r\n";
+    const std::string_view rest(item);
+    for (std::size_t at = rest.find_first_not_of(blanks); at != std::string_view::npos && got >= 0;
+         at = rest.find_first_not_of(blanks, at)) {
+      const std::size_t wordEnd = std::min(rest.find_first_of(blanks, at), rest.size());
+      if (got == 2 || XSI::ReadNumber(rest.substr(at, wordEnd - at), v[got]) != XSI::NumberText::Ok) {
         got = -1;
         break;
       }
-      p = r.ptr;
       ++got;
+      at = wordEnd;
     }
     const bool whole = got == 2 && v[0] >= 0 && v[1] >= 0 && v[0] == std::floor(v[0]) &&
                        v[1] == std::floor(v[1]) && v[0] <= kMaxPixelIndex && v[1] <= kMaxPixelIndex;

@@ -12,6 +12,7 @@
 #include <set>
 #include <system_error>
 
+#include "cmd.h"
 #include "command_args.h"
 #include "export_item.h"
 #include "runtime.h"
@@ -24,33 +25,6 @@ namespace {
 
 CString Quote(const CString& s) { return QuoteArg(s); }
 CString QuoteUtf8(const std::string& s) { return QuoteArg(FromUtf8(s)); }
-
-struct Cmd {
-  Runtime& rt;
-  const wchar_t* name;
-
-  CStatus Fail(const CString& what, CStatus code = CStatus::InvalidArgument) const {
-    rt.Error(CString(name) + L": " + what);
-    return code;
-  }
-  bool NeedArgs(const CValueArray& args, long count, const wchar_t* usage) const {
-    if (args.GetCount() >= count) return true;
-    Fail(CString(L"expects ") + usage);
-    return false;
-  }
-  // A path argument: free of NULs and not empty, with '\' read as '/'.
-  bool Path(const CValue& value, std::string& path) const {
-    const CString text = value.GetAsText();
-    if (HasNul(text)) {
-      Fail(L"the path holds a NUL character");
-      return false;
-    }
-    path = NormalisePath(ToUtf8(text));
-    if (!path.empty()) return true;
-    Fail(L"the path is empty");
-    return false;
-  }
-};
 
 // The names the host's comma-separated lists would read differently, or that
 // cannot be shown (as CreateHeightField and RaiseTower check them).
@@ -77,7 +51,7 @@ std::string StemOf(const std::string& path) {
 }
 
 CStatus ExportTile(Runtime& rt, const CValueArray& args, CValue& out) {
-  Cmd cmd{rt, L"ExportTile"};
+  Cmd cmd{rt, L"ExportTile", CStatus::InvalidArgument};
   if (!cmd.NeedArgs(args, 1, L"a .glb path, the objects (comma-separated, empty for every mesh) and options"))
     return CStatus::InvalidArgument;
   std::string path;
@@ -123,7 +97,7 @@ CStatus ExportTile(Runtime& rt, const CValueArray& args, CValue& out) {
 // ---- CreateBlocks(name, boxes) -----------------------------------------------
 
 CStatus CreateBlocks(Runtime& rt, const CValueArray& args, CValue& out) {
-  Cmd cmd{rt, L"CreateBlocks"};
+  Cmd cmd{rt, L"CreateBlocks", CStatus::InvalidArgument};
   if (!cmd.NeedArgs(args, 2, L"an object name and boxes \"x0 y0 z0 x1 y1 z1 r g b;...\""))
     return CStatus::InvalidArgument;
   const CString name = args[0].GetAsText();
@@ -144,7 +118,7 @@ CStatus CreateBlocks(Runtime& rt, const CValueArray& args, CValue& out) {
 // ---- SimplifyMesh(object, ratio, maxError) ----------------------------------
 
 CStatus SimplifyMesh(Runtime& rt, const CValueArray& args, CValue& out) {
-  Cmd cmd{rt, L"SimplifyMesh"};
+  Cmd cmd{rt, L"SimplifyMesh", CStatus::InvalidArgument};
   if (!cmd.NeedArgs(args, 3, L"a mesh object, a ratio (0..1) and a relative error (>= 0)"))
     return CStatus::InvalidArgument;
   const CString name = args[0].GetAsText();
@@ -179,7 +153,7 @@ CStatus SimplifyMesh(Runtime& rt, const CValueArray& args, CValue& out) {
 // ---- WriteTextFile(path, text), MakeFolder(path) -----------------------------
 
 CStatus WriteTextFile(Runtime& rt, const CValueArray& args, CValue&) {
-  Cmd cmd{rt, L"WriteTextFile"};
+  Cmd cmd{rt, L"WriteTextFile", CStatus::InvalidArgument};
   if (!cmd.NeedArgs(args, 2, L"a file path and the text")) return CStatus::InvalidArgument;
   std::string path, reason;
   if (!cmd.Path(args[0], path)) return CStatus::InvalidArgument;
@@ -202,7 +176,7 @@ std::string BlockingPart(const std::filesystem::path& path) {
 }
 
 CStatus MakeFolder(Runtime& rt, const CValueArray& args, CValue&) {
-  Cmd cmd{rt, L"MakeFolder"};
+  Cmd cmd{rt, L"MakeFolder", CStatus::InvalidArgument};
   if (!cmd.NeedArgs(args, 1, L"a folder path")) return CStatus::InvalidArgument;
   std::string path;
   if (!cmd.Path(args[0], path)) return CStatus::InvalidArgument;

@@ -159,6 +159,40 @@ void ReadBgr24(const std::uint8_t* in, std::size_t w, std::uint8_t* out) {
   ReadBgr24Plain(in, w, out);
 }
 
+// One row of 1-, 4- or 8-bit palette indices, high bits first, to RGB.
+// Empty, or why not: an index past the palette's `paletteSize` colours.
+std::string ReadPalettedRow(const std::uint8_t* in, std::uint64_t w, unsigned bpp,
+                            const std::uint8_t (&palette)[256][3], std::uint64_t paletteSize, std::uint8_t* o) {
+  const unsigned perByte = 8 / bpp, indexMask = (1u << bpp) - 1;
+  for (std::uint64_t x = 0; x < w; ++x, o += 3) {
+    const unsigned shift = bpp * (perByte - 1 - unsigned(x % perByte));
+    const unsigned index = (in[x / perByte] >> shift) & indexMask;
+    if (index >= paletteSize)
+      return "BMP palette index " + std::to_string(index) + " is outside the palette of " +
+             std::to_string(paletteSize) + " colours";
+    o[0] = palette[index][0], o[1] = palette[index][1], o[2] = palette[index][2];
+  }
+  return {};
+}
+
+// One row of 16- or 32-bit pixels through their colour masks, to RGB or
+// RGBA (`channels`). Returns the alpha values seen, ORed together.
+std::uint32_t ReadMaskedRow(const std::uint8_t* in, std::uint64_t w, unsigned bpp, int channels,
+                            const Channel& red, const Channel& green, const Channel& blue,
+                            const Channel& alpha, std::uint8_t* o) {
+  std::uint32_t alphaSeen = 0;
+  for (std::uint64_t x = 0; x < w; ++x) {
+    const std::uint32_t v = bpp == 16 ? U16(in + 2 * x) : U32(in + 4 * x);
+    *o++ = red(v), *o++ = green(v), *o++ = blue(v);
+    if (channels == 4) {
+      const std::uint8_t a = alpha(v);
+      alphaSeen |= a;
+      *o++ = a;
+    }
+  }
+  return alphaSeen;
+}
+
 }  // namespace
 
 std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::ImageData& out) {
@@ -231,30 +265,15 @@ std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::I
     if (bpp == 24) {
       ReadBgr24(in, std::size_t(w), o);
     } else if (paletted) {
-      const unsigned perByte = 8 / bpp, indexMask = (1u << bpp) - 1;
-      for (std::uint64_t x = 0; x < w; ++x, o += 3) {
-        const unsigned shift = bpp * (perByte - 1 - unsigned(x % perByte));
-        const unsigned index = (in[x / perByte] >> shift) & indexMask;
-        if (index >= paletteSize)
-          return "BMP palette index " + std::to_string(index) + " is outside the palette of " +
-                 std::to_string(paletteSize) + " colours";
-        o[0] = palette[index][0], o[1] = palette[index][1], o[2] = palette[index][2];
-      }
+      why = ReadPalettedRow(in, w, bpp, palette, paletteSize, o);
+      if (!why.empty()) return why;
     } else if (easy32) {
       for (std::uint64_t x = 0; x < w; ++x, in += 4, o += 4) {
         o[0] = in[2], o[1] = in[1], o[2] = in[0], o[3] = in[3];
         alphaSeen |= in[3];
       }
     } else {
-      for (std::uint64_t x = 0; x < w; ++x) {
-        const std::uint32_t v = bpp == 16 ? U16(in + 2 * x) : U32(in + 4 * x);
-        *o++ = red(v), *o++ = green(v), *o++ = blue(v);
-        if (channels == 4) {
-          const std::uint8_t a = alpha(v);
-          alphaSeen |= a;
-          *o++ = a;
-        }
-      }
+      alphaSeen |= ReadMaskedRow(in, w, bpp, channels, red, green, blue, alpha, o);
     }
   }
   if (channels == 4 && m.alphaMayBeUnused && alphaSeen == 0)

@@ -4,6 +4,9 @@
 #include <exception>
 #include <new>
 
+// Only for the one seam Execute has for tests.
+#include "test_hooks.h"
+
 namespace host {
 
 Runtime& Runtime::Get() {
@@ -110,7 +113,7 @@ CStatus Runtime::Execute(const CString& name, const CValueArray& args, CValue& o
       status = CStatus::NotFound;
     } else {
       out = CValue();
-      if (injectCountdown_ > 0 && name == injectName_ && --injectCountdown_ == 0) {
+      if (test_hooks::TakeInjectedFailure(name)) {
         Error(L"command '" + name + L"' failed: injected failure");
         status = CStatus::Fail;
       } else {
@@ -135,10 +138,33 @@ CStatus Runtime::Execute(const CString& name, const CValueArray& args, CValue& o
   return status;
 }
 
-void Runtime::InjectFailure(const CString& name, long nth) {
-  injectName_ = name;
-  injectCountdown_ = (nth > 0 && !name.IsEmpty()) ? nth : 0;
+namespace test_hooks {
+namespace {
+
+struct InjectedFailure {
+  CString name;
+  long countdown = 0;
+};
+
+InjectedFailure& Injected() {
+  static InjectedFailure injected;
+  return injected;
 }
+
+}  // namespace
+
+void InjectFailure(const CString& name, long nth) {
+  InjectedFailure& f = Injected();
+  f.name = name;
+  f.countdown = (nth > 0 && !name.IsEmpty()) ? nth : 0;
+}
+
+bool TakeInjectedFailure(const CString& name) {
+  InjectedFailure& f = Injected();
+  return f.countdown > 0 && name == f.name && --f.countdown == 0;
+}
+
+}  // namespace test_hooks
 
 namespace {
 

@@ -64,11 +64,6 @@ class Runtime {
   // the command, status Fail), never throws.
   CStatus Execute(const CString& name, const CValueArray& args, CValue& out);
 
-  // Test hook: the `nth` (1-based) run of command `name` from now on fails
-  // with CStatus::Fail before it changes anything, logging "injected
-  // failure". One hook at a time; nth <= 0 or an empty name clears it.
-  void InjectFailure(const CString& name, long nth);
-
   // Records behind SDK handles.
   ContextRecord& NewContext(const CRef& source);
   ContextRecord* FindContext(std::uint64_t id);
@@ -113,8 +108,6 @@ class Runtime {
   std::map<std::uint64_t, ClipRecord> clips_;
   std::string home_;
   std::string factory_;
-  CString injectName_;
-  long injectCountdown_ = 0;
 };
 
 // Writes one parameter of a scene object ("name", "posx" ... "sclz") and

@@ -76,6 +76,27 @@ bool ResolveLinks(std::string& path, std::string& reason) {
   return false;
 }
 
+// Whether the file at `target` (links already followed) may be replaced:
+// it is missing, or a regular file that is not read-only. `exists` and `st`
+// say what is there.
+bool MayReplace(const std::string& target, struct stat& st, bool& exists, std::string& reason) {
+  exists = stat(target.c_str(), &st) == 0;
+  if (!exists) return true;
+  if (S_ISDIR(st.st_mode)) {
+    reason = "is a folder, not a file";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    reason = "is not a regular file";
+    return false;
+  }
+  if (IsReadOnly(target, st)) {
+    reason = "is read-only";
+    return false;
+  }
+  return true;
+}
+
 std::string RandomSuffix() {
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device device;
@@ -106,36 +127,37 @@ std::string ErrnoReason(int err) {
 }
 
 bool ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string& bytes,
-                     std::string& reason) {
+                     std::string& reason, ReadFailure* failure) {
+  ReadFailure unused;
+  ReadFailure& why = failure ? *failure : unused;
+  why = ReadFailure{};
+  const auto systemFailure = [&](int err) {
+    why.what = ReadFailure::kSystem;
+    why.error = err;
+    reason = err == ENOENT || err == ENOTDIR ? std::string("no such file") : ErrnoReason(err);
+    return false;
+  };
+  const auto notRegular = [&](mode_t mode) {
+    why.what = ReadFailure::kNotRegular;
+    why.mode = mode;
+    reason = S_ISDIR(mode) ? "is a folder, not a file" : "is not a regular file";
+    return false;
+  };
   // stat first: opening a device can itself have effects (a tape rewinds).
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    reason = errno == ENOENT || errno == ENOTDIR ? std::string("no such file") : ErrnoReason(errno);
-    return false;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    reason = "is a folder, not a file";
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    reason = "is not a regular file";
-    return false;
-  }
+  if (stat(path.c_str(), &st) != 0) return systemFailure(errno);
+  if (!S_ISREG(st.st_mode)) return notRegular(st.st_mode);
   // O_NONBLOCK: a FIFO swapped in after the stat must not hang the open.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    reason = ErrnoReason(errno);
-    return false;
-  }
+  if (fd < 0) return systemFailure(errno);
   struct Closer {
     int fd;
     ~Closer() { close(fd); }
   } closer{fd};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    reason = "is not a regular file";
-    return false;
-  }
+  if (fstat(fd, &st) != 0) return systemFailure(errno);
+  if (!S_ISREG(st.st_mode)) return notRegular(st.st_mode);
   if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+    why.what = ReadFailure::kTooLarge;
     reason = "is larger than the limit of " + SizeText(maxBytes);
     return false;
   }
@@ -145,7 +167,9 @@ bool ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::strin
     const ssize_t n = read(fd, data.data() + got, data.size() - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      reason = ErrnoReason(errno);
+      const int err = errno;
+      systemFailure(err);
+      reason = ErrnoReason(err);
       return false;
     }
     if (n == 0) break;  // the file shrank while being read
@@ -220,19 +244,8 @@ bool AtomicFileWriter::Begin(const std::string& path, std::string& reason) {
   target_ = path;
   if (!ResolveLinks(target_, reason)) return false;
   struct stat st;
-  const bool exists = stat(target_.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) {
-    reason = "is a folder, not a file";
-    return false;
-  }
-  if (exists && !S_ISREG(st.st_mode)) {
-    reason = "is not a regular file";
-    return false;
-  }
-  if (exists && IsReadOnly(target_, st)) {
-    reason = "is read-only";
-    return false;
-  }
+  bool exists = false;
+  if (!MayReplace(target_, st, exists, reason)) return false;
   // Preferably an unnamed file in the target's folder, which only gets a
   // name at Commit: a process killed while writing leaves nothing behind.
   const std::string folder = FolderOf(target_);

@@ -46,8 +46,15 @@ std::string ErrnoReason(int err);
 // On failure returns false with a reason: "no such file", "is a folder, not
 // a file", "is not a regular file", "is larger than N bytes", or the
 // system's reason.
+// `failure`, when given, says what stopped the read for callers that phrase
+// their own messages.
+struct ReadFailure {
+  enum What { kNone, kSystem, kNotRegular, kTooLarge } what = kNone;
+  int error = 0;  // kSystem: the errno value
+  mode_t mode = 0;  // kNotRegular: the file's type bits
+};
 bool ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string& bytes,
-                     std::string& reason);
+                     std::string& reason, ReadFailure* failure = nullptr);
 
 class AtomicFileWriter {
  public:
