@@ -24,6 +24,8 @@ install(TARGETS scenehost RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 set_target_properties(xsiruntime PROPERTIES EXPORT_NAME runtime_library)
 install(TARGETS xsiruntime EXPORT scenehostTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+# GeoTIFF support, which the runtime loads from its own folder when needed.
+install(TARGETS xsigdal LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
 set_target_properties(xsisdk PROPERTIES EXPORT_NAME sdk)
 install(TARGETS xsisdk EXPORT scenehostTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"

@@ -32,6 +32,10 @@ if(EXISTS "${BUILD}/plugins/RaiseTower.so")
   expect("${out}" "  RaiseTower buildingname")
 endif()
 
+# GeoTIFFs read through the GDAL module installed beside the runtime.
+run("${host}" GetRasterInfo "${SOURCE}/examples/region/district_elevation.tif")
+expect("${out}" "\"crs\":\"EPSG:32633\"")
+
 # The viewer page, when it was built, is installed with scenehost.
 if(EXISTS "${BUILD}/bin/viewer/viewer.js")
   foreach(f index.html viewer.js)
