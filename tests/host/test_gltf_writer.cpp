@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 #include <tiny_gltf.h>
 
-#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -179,10 +178,9 @@ void ExpectTransform(const tinygltf::Node& node, const Transform& xf) {
     return;
   }
   ASSERT_EQ(node.rotation.size(), 4u) << node.name;
-  for (const double* axis : {std::array<double, 3>{1, 0, 0}.data(), std::array<double, 3>{0, 1, 0}.data(),
-                             std::array<double, 3>{0, 0, 1}.data()}) {
+  static const double kAxes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  for (const double* axis : kAxes)
     ExpectNear(RotateQuaternion(node.rotation, axis), RotateEuler(xf.rot, axis), 1e-6f, node.name);
-  }
 }
 
 // Each primitive, one per material with polygons of 3 or more corners, in
