@@ -24,6 +24,7 @@
 #include "cancel_signal.h"
 #include "message_text.h"
 #include "runtime.h"
+#include "text.h"
 #include "view_paths.h"
 
 namespace scenehost {
@@ -56,24 +57,6 @@ struct Content {
   std::string url;      // what the page loads, relative to the page
   std::string name;     // shown in the page's title
 };
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 // Percent-encodes a file name for a URL path.
 std::string UrlName(const std::string& name) {
@@ -213,8 +196,8 @@ class ViewServer {
   ViewServer(Content content, fs::path page, std::string listen, bool checkHost)
       : content_(std::move(content)), page_(std::move(page)), listen_(std::move(listen)),
         checkHost_(checkHost) {
-    viewJson_ = "{\"kind\":" + JsonString(content_.kind) + ",\"url\":" + JsonString(content_.url) +
-                ",\"name\":" + JsonString(content_.name) + "}";
+    viewJson_ = "{\"kind\":" + host::JsonQuoted(content_.kind) + ",\"url\":" + host::JsonQuoted(content_.url) +
+                ",\"name\":" + host::JsonQuoted(content_.name) + "}";
   }
 
   void SetPort(int port) { port_ = port; }

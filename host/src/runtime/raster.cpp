@@ -16,6 +16,7 @@
 #include <new>
 
 #include "image_codecs.h"
+#include "text.h"
 
 namespace host {
 
@@ -29,24 +30,6 @@ std::string Number(double v) {
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, r.ptr);
-}
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", u);
-      out += esc;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 // The module beside this library, loaded once. Null with `error` when it
@@ -101,10 +84,10 @@ bool FileLooksLikeTiff(const std::string& path) {
 
 std::string RasterInfoJson(const RasterInfo& i) {
   std::string j = "{\"width\":" + std::to_string(i.width) + ",\"height\":" + std::to_string(i.height) +
-                  ",\"bands\":" + std::to_string(i.bands) + ",\"type\":" + JsonString(i.type) +
+                  ",\"bands\":" + std::to_string(i.bands) + ",\"type\":" + JsonQuoted(i.type) +
                   ",\"georeferenced\":" + (i.georeferenced ? "true" : "false");
   if (i.georeferenced) {
-    j += ",\"crs\":" + JsonString(i.crs) + ",\"pixel_size_m\":[" + Number(i.pixelSizeX) + "," +
+    j += ",\"crs\":" + JsonQuoted(i.crs) + ",\"pixel_size_m\":[" + Number(i.pixelSizeX) + "," +
          Number(i.pixelSizeY) + "],\"centre\":{\"lon\":" + Number(i.lon) + ",\"lat\":" + Number(i.lat) + "}";
   }
   return j + "}";

@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace host {
 
@@ -36,6 +37,24 @@ std::vector<XSI::CString> SplitNames(const XSI::CString& list) {
   }
   flush();
   return out;
+}
+
+std::string JsonQuoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
 }
 
 }  // namespace host

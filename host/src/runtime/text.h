@@ -26,4 +26,8 @@ std::string NormalisePath(const std::string& path);
 // file once it reaches the operating system.
 bool HasNul(const XSI::CString& text);
 
+// `text` as a JSON string, quotes included: '"' and '\\' escaped, control
+// characters as \u00XX, everything else (UTF-8 included) as it is.
+std::string JsonQuoted(const std::string& text);
+
 }  // namespace host
