@@ -1,5 +1,6 @@
 #include "bmp_writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -16,39 +17,6 @@ void put16(std::uint8_t* p, std::uint16_t v) {
 void put32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>((v >> (8 * i)) & 0xFF);
 }
-
-// Collects small pieces (padded rows) into large writes; pieces of the
-// buffer's size or more (a raster without padding) go straight through.
-class BufferedFile {
- public:
-  explicit BufferedFile(XSI::AtomicFile& file) : file_(file) { buffer_.reserve(kCapacity); }
-
-  bool write(const std::uint8_t* data, std::size_t size) {
-    if (buffer_.size() + size > kCapacity && !flush()) return false;
-    if (size >= kCapacity) return send(data, size);
-    buffer_.insert(buffer_.end(), data, data + size);
-    return true;
-  }
-
-  bool flush() {
-    const bool ok = buffer_.empty() || send(buffer_.data(), buffer_.size());
-    buffer_.clear();
-    return ok;
-  }
-
-  const XSI::CString& message() const { return message_; }
-
- private:
-  static constexpr std::size_t kCapacity = std::size_t{1} << 20;
-
-  bool send(const std::uint8_t* data, std::size_t size) {
-    return file_.Write(data, size, message_).Succeeded();
-  }
-
-  XSI::AtomicFile& file_;
-  XSI::CString message_;
-  std::vector<std::uint8_t> buffer_;
-};
 
 }  // namespace
 
@@ -96,22 +64,39 @@ bool encodeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t heig
   return true;
 }
 
-BmpWriteResult writeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
-                        std::uint16_t bitsPerPixel, const char* fileName) {
-  std::uint8_t probe[kBmpHeaderSize];
-  if (!bmpHeader(width, height, bitsPerPixel, probe))
+BmpWriteResult writeBMPRows(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel,
+                            const char* fileName, const RowFill& fill) {
+  std::uint8_t header[kBmpHeaderSize];
+  if (!bmpHeader(width, height, bitsPerPixel, header))
     return BmpWriteResult{false, "the image is too large for a BMP file"};
 
   XSI::AtomicFile file;
   XSI::CString message;
   if (!file.Begin(fileName, message).Succeeded()) return BmpWriteResult{false, message.GetUtf8String()};
-  BufferedFile out(file);
-  const bool written = encodeBMP(raster, width, height, bitsPerPixel,
-                                 [&](const std::uint8_t* d, std::size_t n) { return out.write(d, n); }) &&
-                       out.flush();
-  if (!written) return BmpWriteResult{false, out.message().GetUtf8String()};
+  // Whole rows a block, about 1 MiB: few writes, each block still in cache
+  // when it goes out. Padding bytes are never filled, so they stay zero.
+  const std::size_t stored = static_cast<std::size_t>(bmpRowSize(width, bitsPerPixel));
+  const std::size_t rowsPerBlock = stored == 0 ? 1 : std::max<std::size_t>(1, (std::size_t{1} << 20) / stored);
+  std::vector<std::uint8_t> block(std::min(rowsPerBlock, static_cast<std::size_t>(height)) * stored);
+  bool ok = file.Write(header, kBmpHeaderSize, message).Succeeded();
+  for (std::int32_t row = 0; ok && row < height;) {
+    const std::int32_t n = static_cast<std::int32_t>(
+        std::min(rowsPerBlock, static_cast<std::size_t>(height - row)));
+    for (std::int32_t i = 0; i < n; ++i) fill(row + i, block.data() + static_cast<std::size_t>(i) * stored);
+    row += n;
+    ok = stored == 0 || file.Write(block.data(), static_cast<std::size_t>(n) * stored, message).Succeeded();
+  }
+  if (!ok) return BmpWriteResult{false, message.GetUtf8String()};
   if (!file.Commit(message).Succeeded()) return BmpWriteResult{false, message.GetUtf8String()};
   return {};
+}
+
+BmpWriteResult writeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
+                        std::uint16_t bitsPerPixel, const char* fileName) {
+  const std::size_t rowBytes = static_cast<std::size_t>(width < 0 ? 0 : width) * (bitsPerPixel / 8u);
+  return writeBMPRows(width, height, bitsPerPixel, fileName, [&](std::int32_t row, std::uint8_t* line) {
+    if (rowBytes > 0) std::memcpy(line, raster + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+  });
 }
 
 }  // namespace findspots

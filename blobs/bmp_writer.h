@@ -8,9 +8,9 @@
 // a multiple of 4. Raster row 0 is thus the bottom row of the picture, which
 // matches the host's images, whose pixel (0, 0) is bottom-left.
 //
-// The encoder hands bytes to a sink straight from the raster (the whole
-// raster in one piece when its rows need no padding, else row by row), so no
-// second copy of a large raster is made.
+// encodeBMP hands bytes to a sink straight from a raster; writeBMPRows has
+// the caller make each row as the file is written, so a large picture needs
+// no raster at all.
 #pragma once
 
 #include <cstddef>
@@ -51,5 +51,14 @@ struct BmpWriteResult {
 // refused and left alone.
 BmpWriteResult writeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
                         std::uint16_t bitsPerPixel, const char* fileName);
+
+// Fills stored row `row` (0 first): width x bitsPerPixel / 8 bytes; the
+// padding after them is the writer's.
+using RowFill = std::function<void(std::int32_t row, std::uint8_t* line)>;
+
+// As writeBMP, with each row made by `fill` as the file is written, in order
+// from row 0, so no raster of the whole picture need exist.
+BmpWriteResult writeBMPRows(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel,
+                            const char* fileName, const RowFill& fill);
 
 }  // namespace findspots

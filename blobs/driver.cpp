@@ -1,12 +1,12 @@
 #include "driver.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cstring>
 #include <new>
 #include <string>
 
+#include "bitmap_rows.h"
 #include "blob_stats.h"
 #include "bmp_writer.h"
 #include "findspots_command.h"
@@ -112,83 +112,146 @@ bool missingSlashHint(const RunArguments& a, const CString& file) {
 
 }  // namespace
 
-// Every pixel read once, row by row from row 0: foreground pixels keep their
-// own colour in the raster, the rest turn black, and each row's foreground
-// runs go to the labeller as soon as the row is read.
-RowClassifier::RowClassifier(const Image& image, const ClassBounds& bounds, bool linesStartZero)
-    : image_(image),
-      bounds_(bounds),
-      tables_(makeSampleTables(bounds)),
-      pixels_(image.GetPixels()),
-      linesStartZero_(linesStartZero) {
+// Every pixel read once, row by row from row 0: each row's foreground runs
+// go to the labeller as soon as the row is read, and to the raster line or
+// the foreground mask.
+RowClassifier::RowClassifier(const Image& image, const ClassBounds& bounds)
+    : image_(image), bounds_(bounds), tables_(makeSampleTables(bounds)), pixels_(image.GetPixels()) {
   direct_ = pixels_.rows != nullptr && pixels_.bitsPerChannel == 8 && pixels_.channels >= 1 &&
             pixels_.channels <= 4;
   for (int v = 0; v < 256; ++v) unit_[v] = static_cast<double>(v) / 255.0;  // what GetPixelValue gives
 }
 
+namespace {
+
+// Where a row's runs go besides the labeller.
+struct RunOutput {
+  std::uint8_t* line;    // coloured here when set
+  std::uint64_t* mask;   // marked here when set
+  RowLabeller& labeller;
+
+  void run(std::int32_t first, std::int32_t last) const {
+    labeller.addRun(first, last);
+    if (mask) ForegroundMask::setRun(mask, first, last);
+  }
+};
+
+}  // namespace
+
 // One row of 8-bit samples read in place: Step bytes a pixel, red at 0, green
 // at G and blue at B (grey: all three at 0).
 template <int Step, int G, int B, bool Colour>
-void RowClassifier::directRow(std::int32_t width, std::int32_t row, std::uint8_t* line,
+void RowClassifier::directRow(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
                               RowLabeller& labeller) const {
-  if (!linesStartZero_) std::memset(line, 0, static_cast<std::size_t>(width) * 3);  // background is black
+  const RunOutput out{line, mask, labeller};
+  if (line) std::memset(line, 0, static_cast<std::size_t>(width) * 3);  // background is black
   const std::uint8_t* p = pixels_.Row(row);
   std::int32_t runStart = -1;
   for (std::int32_t column = 0; column < width; ++column, p += Step) {
     const std::uint8_t r = p[0], g = p[G], b = p[B];
     const bool fg = Colour ? tables_.foreground(r, g, b) : isForeground(bounds_, unit_[r], unit_[g], unit_[b]);
     if (fg) {
-      std::uint8_t* px = line + static_cast<std::size_t>(column) * 3;
-      px[0] = tables_.byteOf[b];
-      px[1] = tables_.byteOf[g];
-      px[2] = tables_.byteOf[r];
+      if (line) {
+        std::uint8_t* px = line + static_cast<std::size_t>(column) * 3;
+        px[0] = tables_.byteOf[b];
+        px[1] = tables_.byteOf[g];
+        px[2] = tables_.byteOf[r];
+      }
       if (runStart < 0) runStart = column;
     } else if (runStart >= 0) {
-      labeller.addRun(runStart, column - 1);
+      out.run(runStart, column - 1);
       runStart = -1;
     }
   }
-  if (runStart >= 0) labeller.addRun(runStart, width - 1);
+  if (runStart >= 0) out.run(runStart, width - 1);
   labeller.endRow();
 }
 
 template <bool Colour>
-void RowClassifier::directRowOf(std::int32_t width, std::int32_t row, std::uint8_t* line,
+void RowClassifier::directRowOf(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
                                 RowLabeller& labeller) const {
   switch (pixels_.channels) {
-    case 1: return directRow<1, 0, 0, Colour>(width, row, line, labeller);
-    case 2: return directRow<2, 0, 0, Colour>(width, row, line, labeller);
-    case 3: return directRow<3, 1, 2, Colour>(width, row, line, labeller);
-    default: return directRow<4, 1, 2, Colour>(width, row, line, labeller);
+    case 1: return directRow<1, 0, 0, Colour>(width, row, line, mask, labeller);
+    case 2: return directRow<2, 0, 0, Colour>(width, row, line, mask, labeller);
+    case 3: return directRow<3, 1, 2, Colour>(width, row, line, mask, labeller);
+    default: return directRow<4, 1, 2, Colour>(width, row, line, mask, labeller);
   }
 }
 
-void RowClassifier::classifyRow(std::int32_t width, std::int32_t row, std::uint8_t* line,
-                                RowLabeller& labeller) const {
-  if (direct_ && width <= pixels_.width && row >= 0 && row < pixels_.height) {
-    if (tables_.colourTables) return directRowOf<true>(width, row, line, labeller);
-    return directRowOf<false>(width, row, line, labeller);
+bool RowClassifier::inPlace(std::int32_t width, std::int32_t row) const {
+  return direct_ && width <= pixels_.width && row >= 0 && row < pixels_.height;
+}
+
+void RowClassifier::anyRow(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
+                           RowLabeller& labeller) const {
+  if (inPlace(width, row)) {
+    if (tables_.colourTables) return directRowOf<true>(width, row, line, mask, labeller);
+    return directRowOf<false>(width, row, line, mask, labeller);
   }
   // Any other sample layout (16-bit): through the host's pixel reader.
+  const RunOutput out{line, mask, labeller};
   const float y = static_cast<float>(row);
   std::int32_t runStart = -1;
   for (std::int32_t column = 0; column < width; ++column) {
     CColor c;
     image_.GetPixelValue(static_cast<float>(column), y, c);
-    std::uint8_t* px = line + static_cast<std::size_t>(column) * 3;
-    if (isForeground(bounds_, c.r, c.g, c.b)) {
-      px[0] = channelByte(c.b);
-      px[1] = channelByte(c.g);
-      px[2] = channelByte(c.r);
+    const bool fg = isForeground(bounds_, c.r, c.g, c.b);
+    if (line) {
+      std::uint8_t* px = line + static_cast<std::size_t>(column) * 3;
+      px[0] = fg ? channelByte(c.b) : 0;
+      px[1] = fg ? channelByte(c.g) : 0;
+      px[2] = fg ? channelByte(c.r) : 0;
+    }
+    if (fg) {
       if (runStart < 0) runStart = column;
-    } else {
-      px[0] = px[1] = px[2] = 0;
-      if (runStart >= 0) labeller.addRun(runStart, column - 1);
+    } else if (runStart >= 0) {
+      out.run(runStart, column - 1);
       runStart = -1;
     }
   }
-  if (runStart >= 0) labeller.addRun(runStart, width - 1);
+  if (runStart >= 0) out.run(runStart, width - 1);
   labeller.endRow();
+}
+
+void RowClassifier::classifyRow(std::int32_t width, std::int32_t row, std::uint8_t* line,
+                                RowLabeller& labeller) const {
+  anyRow(width, row, line, nullptr, labeller);
+}
+
+void RowClassifier::labelRow(std::int32_t width, std::int32_t row, std::uint64_t* mask,
+                             RowLabeller& labeller) const {
+  anyRow(width, row, nullptr, mask, labeller);
+}
+
+void RowClassifier::colourRow(std::int32_t width, std::int32_t row, const std::uint64_t* mask,
+                              std::uint8_t* line) const {
+  std::memset(line, 0, static_cast<std::size_t>(width) * 3);
+  if (inPlace(width, row)) {
+    const std::size_t step = static_cast<std::size_t>(pixels_.channels);
+    const std::size_t g = step >= 3 ? 1 : 0, b = step >= 3 ? 2 : 0;
+    const std::uint8_t* src = pixels_.Row(row);
+    ForegroundMask::forEachRun(mask, width, [&](std::int32_t first, std::int32_t last) {
+      const std::uint8_t* p = src + static_cast<std::size_t>(first) * step;
+      std::uint8_t* px = line + static_cast<std::size_t>(first) * 3;
+      for (std::int32_t x = first; x <= last; ++x, p += step, px += 3) {
+        px[0] = tables_.byteOf[p[b]];
+        px[1] = tables_.byteOf[p[g]];
+        px[2] = tables_.byteOf[p[0]];
+      }
+    });
+    return;
+  }
+  const float y = static_cast<float>(row);
+  ForegroundMask::forEachRun(mask, width, [&](std::int32_t first, std::int32_t last) {
+    for (std::int32_t x = first; x <= last; ++x) {
+      CColor c;
+      image_.GetPixelValue(static_cast<float>(x), y, c);
+      std::uint8_t* px = line + static_cast<std::size_t>(x) * 3;
+      px[0] = channelByte(c.b);
+      px[1] = channelByte(c.g);
+      px[2] = channelByte(c.r);
+    }
+  });
 }
 
 void classifyRow(const Image& image, const ClassBounds& bounds, std::int32_t width, std::int32_t row,
@@ -203,33 +266,6 @@ std::int32_t readElevation(const Image& elevation, std::int32_t x, std::int32_t 
   elevation.GetPixelValue(static_cast<float>(x), static_cast<float>(y), c);
   return elevationFromRed(c.r);
 }
-
-// Anonymous memory for a per-pixel buffer, released on destruction. Large
-// buffers ask for transparent huge pages: one page fault per 2 MiB instead of
-// one per 4 KiB is a visible share of a run. Throws std::bad_alloc.
-class PixelBuffer {
- public:
-  explicit PixelBuffer(std::size_t bytes) : size_(bytes == 0 ? 1 : bytes) {
-    void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    if (size_ >= kHugePage) ::madvise(p, size_, MADV_HUGEPAGE);  // a hint: failure is harmless
-    data_ = static_cast<std::uint8_t*>(p);
-  }
-  ~PixelBuffer() { release(); }
-  PixelBuffer(const PixelBuffer&) = delete;
-  PixelBuffer& operator=(const PixelBuffer&) = delete;
-
-  std::uint8_t* get() const { return data_; }
-  void release() {
-    if (data_) ::munmap(data_, size_);
-    data_ = nullptr;
-  }
-
- private:
-  std::size_t size_;
-  std::uint8_t* data_ = nullptr;
-};
 
 struct LoadedInput {
   Image image;
@@ -266,9 +302,8 @@ LoadedInput loadInput(const RunArguments& a) {
 CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
   const std::int32_t width = static_cast<std::int32_t>(in.image.GetResX());
   const std::int32_t height = static_cast<std::int32_t>(in.image.GetResY());
-  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  PixelBuffer raster(pixels * 3);  // the run's only per-pixel memory
-  Raster out{raster.get(), width, height};
+  ForegroundMask mask(width, height);  // the run's only per-pixel memory: a bit a pixel
+  OutlineSweep outlines;
   const ClassBounds bounds = makeBounds(a.classify);
   const std::string unreachable = unreachableReason(a.classify, bounds);
   if (!unreachable.empty())
@@ -276,23 +311,22 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
                                  CString::FromUtf8(unreachable),
                              XSI::siWarningMsg);
   std::wstring text;
-  // Every blob's rectangle lies in rows already read, and all of them are the
-  // same green, so drawing as the blobs come gives the finished raster.
   RowLabeller labeller(a.minBlobSize, [&](const RegionSummary& region) {
     BlobRecord blob = measureBlob(region);
     if (a.withElevation) blob.elevation = readElevation(in.elevation, blob.centreX, blob.centreY);
     appendBlobEntry(text, blob);
-    outlineBlob(out, region, blob);
+    outlines.add(region.minColumn, region.minRow, blob.width, blob.height);
   });
-  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-  // The raster is fresh anonymous memory, all zero: background needs no
-  // writing, and pages of background alone are never touched here.
-  const RowClassifier classifier(in.image, bounds, /*linesStartZero=*/true);
-  for (std::int32_t row = 0; row < height; ++row)
-    classifier.classifyRow(width, row, raster.get() + static_cast<std::size_t>(row) * rowBytes, labeller);
+  const RowClassifier classifier(in.image, bounds);
+  for (std::int32_t row = 0; row < height; ++row) classifier.labelRow(width, row, mask.row(row), labeller);
   labeller.finish();
 
-  const BmpWriteResult written = writeBMP(raster.get(), width, height, 24, kBitmapName);
+  // Each row of the bitmap: the foreground's own colours, then the outlines.
+  const BmpWriteResult written =
+      writeBMPRows(width, height, 24, kBitmapName, [&](std::int32_t row, std::uint8_t* line) {
+        classifier.colourRow(width, row, mask.row(row), line);
+        outlines.drawRow(row, line);
+      });
   if (!written.ok)
     Application().LogMessage(L"findSpots: the bitmap was not written: " + CString::FromUtf8(written.reason),
                              XSI::siWarningMsg);

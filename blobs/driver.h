@@ -40,26 +40,33 @@ XSI::CStatus executeFindSpots(const XSI::CRef& context);
 // in place from the host's pixel rows, colour ranges through SampleTables;
 // anything else through Image::GetPixelValue. Either way each pixel gets the
 // result the double-precision comparisons give. `image` must outlive it.
-// With `linesStartZero` the caller promises every line it passes is all zero
-// already (fresh anonymous memory), and background pixels are not written.
 class RowClassifier {
  public:
-  RowClassifier(const XSI::Image& image, const ClassBounds& bounds, bool linesStartZero = false);
+  RowClassifier(const XSI::Image& image, const ClassBounds& bounds);
   // As classifyRow below.
   void classifyRow(std::int32_t width, std::int32_t row, std::uint8_t* line, RowLabeller& labeller) const;
+  // As classifyRow, but the foreground is marked in `mask` (a ForegroundMask
+  // row, all clear) instead of coloured in a line.
+  void labelRow(std::int32_t width, std::int32_t row, std::uint64_t* mask, RowLabeller& labeller) const;
+  // The line classifyRow writes, from the row's mask that labelRow marked.
+  void colourRow(std::int32_t width, std::int32_t row, const std::uint64_t* mask, std::uint8_t* line) const;
 
  private:
+  bool inPlace(std::int32_t width, std::int32_t row) const;
+  void anyRow(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
+              RowLabeller& labeller) const;
   template <int Step, int G, int B, bool Colour>
-  void directRow(std::int32_t width, std::int32_t row, std::uint8_t* line, RowLabeller& labeller) const;
+  void directRow(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
+                 RowLabeller& labeller) const;
   template <bool Colour>
-  void directRowOf(std::int32_t width, std::int32_t row, std::uint8_t* line, RowLabeller& labeller) const;
+  void directRowOf(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
+                   RowLabeller& labeller) const;
 
   const XSI::Image& image_;
   ClassBounds bounds_;
   SampleTables tables_;
   XSI::ImagePixels pixels_;
   bool direct_ = false;
-  bool linesStartZero_ = false;
   double unit_[256];
 };
 

@@ -2,7 +2,8 @@
 // comparisons it stands for: SampleTables over every 24-bit colour for a set
 // of ranges (boundaries on and beside sample values, empty, NaN, negative
 // half-widths), and RowClassifier's in-place reading of 1- to 4-channel
-// pictures against the host's pixel reader.
+// pictures against the host's pixel reader, in one pass or through a
+// foreground mask.
 #include <gtest/gtest.h>
 
 #include <stb/stb_image_write.h>
@@ -15,6 +16,7 @@
 #include <xsi_plugin.h>
 
 #include "blob_test_support.h"
+#include "bitmap_rows.h"
 #include "classification.h"
 #include "driver.h"
 #include "row_labelling.h"
@@ -98,6 +100,21 @@ Classified classifyDirect(const XSI::Image& image, const ClassBounds& bounds) {
   return c;
 }
 
+// The same through the two passes findSpots makes: labelRow marking a
+// foreground mask, then colourRow making each line from it.
+Classified classifyThroughMask(const XSI::Image& image, const ClassBounds& bounds) {
+  const int w = static_cast<int>(image.GetResX()), h = static_cast<int>(image.GetResY());
+  Classified c;
+  c.raster.assign(static_cast<std::size_t>(w) * h * 3, 0xAA);
+  ForegroundMask mask(w, h);
+  RowLabeller labeller(0, [&](const RegionSummary& r) { c.blobs.push_back(r); });
+  const RowClassifier classifier(image, bounds);
+  for (int y = 0; y < h; ++y) classifier.labelRow(w, y, mask.row(y), labeller);
+  labeller.finish();
+  for (int y = 0; y < h; ++y) classifier.colourRow(w, y, mask.row(y), c.raster.data() + static_cast<std::size_t>(y) * w * 3);
+  return c;
+}
+
 // The reference: every pixel through GetPixelValue and the double test.
 Classified classifyByHost(const XSI::Image& image, const ClassBounds& bounds) {
   const int w = static_cast<int>(image.GetResX()), h = static_cast<int>(image.GetResY());
@@ -153,7 +170,10 @@ TEST(RowClassifier, ReadsEveryChannelLayoutAsTheHostDoes) {
     for (const ClassBounds& bounds : boundsList) {
       const Classified fast = classifyDirect(image, bounds);
       const Classified slow = classifyByHost(image, bounds);
+      const Classified masked = classifyThroughMask(image, bounds);
       EXPECT_EQ(fast.raster, slow.raster) << channels << " channels, rgb " << bounds.useRGB;
+      EXPECT_EQ(masked.raster, slow.raster) << channels << " channels, rgb " << bounds.useRGB;
+      EXPECT_EQ(masked.blobs.size(), slow.blobs.size()) << channels << " channels";
       ASSERT_EQ(fast.blobs.size(), slow.blobs.size()) << channels << " channels";
       for (std::size_t i = 0; i < fast.blobs.size(); ++i) {
         EXPECT_EQ(fast.blobs[i].count, slow.blobs[i].count);

@@ -1,0 +1,54 @@
+#include "bitmap_rows.h"
+
+#include <algorithm>
+
+namespace findspots {
+
+ForegroundMask::ForegroundMask(std::int32_t width, std::int32_t height)
+    : wordsPerRow_((static_cast<std::size_t>(width) + 63) / 64),
+      words_(wordsPerRow_ * static_cast<std::size_t>(height), 0) {}
+
+void ForegroundMask::setRun(std::uint64_t* row, std::int32_t first, std::int32_t last) {
+  const std::size_t a = static_cast<std::size_t>(first) / 64, b = static_cast<std::size_t>(last) / 64;
+  const std::uint64_t fromFirst = ~std::uint64_t{0} << (first % 64);
+  const std::uint64_t toLast = ~std::uint64_t{0} >> (63 - last % 64);
+  if (a == b) {
+    row[a] |= fromFirst & toLast;
+    return;
+  }
+  row[a] |= fromFirst;
+  for (std::size_t i = a + 1; i < b; ++i) row[i] = ~std::uint64_t{0};
+  row[b] |= toLast;
+}
+
+void OutlineSweep::add(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
+  if (w <= 0 && h <= 0) return;  // draws nothing
+  boxes_.push_back(Box{x, y, w, h});
+  sorted_ = false;
+}
+
+void OutlineSweep::drawRow(std::int32_t y, std::uint8_t* line) {
+  if (!sorted_) {
+    std::stable_sort(boxes_.begin(), boxes_.end(), [](const Box& a, const Box& b) { return a.y < b.y; });
+    sorted_ = true;
+  }
+  while (next_ < boxes_.size() && boxes_[next_].y <= y) active_.push_back(boxes_[next_++]);
+  auto green = [line](std::int32_t x) {
+    std::uint8_t* p = line + static_cast<std::size_t>(x) * 3;
+    p[0] = 0, p[1] = 255, p[2] = 0;
+  };
+  for (std::size_t i = 0; i < active_.size();) {
+    const Box& b = active_[i];
+    if (b.y + b.h < y) {  // finished: drop it
+      active_[i] = active_.back();
+      active_.pop_back();
+      continue;
+    }
+    if (y < b.y + b.h) green(b.x), green(b.x + b.w);  // left and right edges
+    if (y == b.y || y == b.y + b.h)
+      for (std::int32_t x = b.x; x < b.x + b.w; ++x) green(x);  // top and bottom
+    ++i;
+  }
+}
+
+}  // namespace findspots
