@@ -27,6 +27,17 @@ SampleTables makeSampleTables(const ClassBounds& b) {
     for (int c = 0; c < 3; ++c) t.pass[c][v] = b.low[c] <= component && b.high[c] >= component ? 1 : 0;
   }
   t.colourTables = b.useRGB;
+  t.intervals = t.colourTables;
+  for (int c = 0; c < 3; ++c) {
+    int first = -1, last = -1;
+    for (int v = 0; v < 256; ++v)
+      if (t.pass[c][v]) last = v, first = first < 0 ? v : first;
+    if (first < 0) continue;  // none pass: lo 255 and hi 0 admit no sample
+    for (int v = first; v <= last; ++v)
+      if (!t.pass[c][v]) t.intervals = false;
+    t.lo[c] = static_cast<std::uint8_t>(first);
+    t.hi[c] = static_cast<std::uint8_t>(last);
+  }
   return t;
 }
 

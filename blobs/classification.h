@@ -70,6 +70,12 @@ struct SampleTables {
   // Bit 0 of pass[c][v]: v / 255.0 lies in channel c's range (red, green, blue).
   std::uint8_t pass[3][256] = {};
   std::uint8_t byteOf[256] = {};  // channelByte(v / 255.0)
+  // With `intervals`, channel c's passing samples are exactly lo[c]..hi[c]
+  // (lo 255 and hi 0 when none pass), so a pixel may be tested by two
+  // unsigned comparisons a channel, many at a time. The components grow
+  // with the sample, so this always holds; it is checked, not assumed.
+  bool intervals = false;
+  std::uint8_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
 
   bool foreground(std::uint8_t r, std::uint8_t g, std::uint8_t b) const {
     return (pass[0][r] & pass[1][g] & pass[2][b]) != 0;

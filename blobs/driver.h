@@ -46,13 +46,16 @@ class RowClassifier {
   // As classifyRow below.
   void classifyRow(std::int32_t width, std::int32_t row, std::uint8_t* line, RowLabeller& labeller) const;
   // As classifyRow, but the foreground is marked in `mask` (a ForegroundMask
-  // row, all clear) instead of coloured in a line.
+  // row, all clear) instead of coloured in a line. 8-bit RGB pictures under
+  // colour ranges are tested sixteen pixels at a time where the processor
+  // can (SampleTables' intervals).
   void labelRow(std::int32_t width, std::int32_t row, std::uint64_t* mask, RowLabeller& labeller) const;
   // The line classifyRow writes, from the row's mask that labelRow marked.
   void colourRow(std::int32_t width, std::int32_t row, const std::uint64_t* mask, std::uint8_t* line) const;
 
  private:
   bool inPlace(std::int32_t width, std::int32_t row) const;
+  void labelRgbRow(std::int32_t width, std::int32_t row, std::uint64_t* mask, RowLabeller& labeller) const;
   void anyRow(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
               RowLabeller& labeller) const;
   template <int Step, int G, int B, bool Colour>

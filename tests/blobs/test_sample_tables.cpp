@@ -3,7 +3,7 @@
 // of ranges (boundaries on and beside sample values, empty, NaN, negative
 // half-widths), and RowClassifier's in-place reading of 1- to 4-channel
 // pictures against the host's pixel reader, in one pass or through a
-// foreground mask.
+// foreground mask (RGB rows sixteen pixels at a time).
 #include <gtest/gtest.h>
 
 #include <stb/stb_image_write.h>
@@ -54,7 +54,12 @@ TEST(SampleTables, AgreeWithTheDoubleComparisonsOnEveryColour) {
   for (const ClassBounds& bounds : cases) {
     const SampleTables t = makeSampleTables(bounds);
     ASSERT_TRUE(t.colourTables);
-    long mismatches = 0, foreground = 0;
+    // The intervals the sixteen-at-a-time test uses, for the same answer.
+    ASSERT_TRUE(t.intervals);
+    auto inIntervals = [&t](int r, int g, int b) {
+      return t.lo[0] <= r && r <= t.hi[0] && t.lo[1] <= g && g <= t.hi[1] && t.lo[2] <= b && b <= t.hi[2];
+    };
+    long mismatches = 0, intervalMismatches = 0, foreground = 0;
     for (int r = 0; r < 256; ++r)
       for (int g = 0; g < 256; ++g)
         for (int b = 0; b < 256; ++b) {
@@ -62,8 +67,10 @@ TEST(SampleTables, AgreeWithTheDoubleComparisonsOnEveryColour) {
           foreground += want;
           mismatches += want != t.foreground(static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
                                              static_cast<std::uint8_t>(b));
+          intervalMismatches += want != inIntervals(r, g, b);
         }
     EXPECT_EQ(mismatches, 0) << "bounds low " << bounds.low[0] << " " << bounds.low[1] << " " << bounds.low[2];
+    EXPECT_EQ(intervalMismatches, 0) << "bounds low " << bounds.low[0] << " " << bounds.low[1] << " " << bounds.low[2];
     (void)foreground;
   }
   // The first case takes something and the NaN ones take nothing, so the
@@ -147,40 +154,45 @@ Classified classifyByHost(const XSI::Image& image, const ClassBounds& bounds) {
 TEST(RowClassifier, ReadsEveryChannelLayoutAsTheHostDoes) {
   blobtest::EnsurePluginLoaded();
   blobtest::ScratchDir dir;
-  const int w = 37, h = 23;
+  const int h = 23;
   ClassifySettings lum;
   lum.luminanceValue = 0.15f;
   lum.luminanceRange = 0.08f;
   const ClassBounds boundsList[] = {colour(0.6f, 0.4f, 0.5f, 0.3f, 0.3f, 0.4f), makeBounds(lum)};
-  for (int channels = 1; channels <= 4; ++channels) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(w) * h * channels);
-    std::uint32_t state = 25u + static_cast<std::uint32_t>(channels);
-    for (std::uint8_t& b : bytes) {
-      state = state * 1664525u + 1013904223u;
-      b = static_cast<std::uint8_t>(state >> 24);
-    }
-    const std::string file = dir.File("layout" + std::to_string(channels) + ".png");
-    ASSERT_TRUE(stbi_write_png(file.c_str(), w, h, channels, bytes.data(), w * channels));
-    XSI::CValueArray args(1);
-    args[0] = XSI::CValue(XSI::CString::FromUtf8(file));
-    XSI::CValue clip;
-    ASSERT_TRUE(XSI::Application().ExecuteCommand(L"CreateImageClip", args, clip).Succeeded());
-    const XSI::Image image = XSI::ImageClip2(clip.GetAsRef()).GetImage();
-    ASSERT_EQ(image.GetNumChannels(), channels);
-    for (const ClassBounds& bounds : boundsList) {
-      const Classified fast = classifyDirect(image, bounds);
-      const Classified slow = classifyByHost(image, bounds);
-      const Classified masked = classifyThroughMask(image, bounds);
-      EXPECT_EQ(fast.raster, slow.raster) << channels << " channels, rgb " << bounds.useRGB;
-      EXPECT_EQ(masked.raster, slow.raster) << channels << " channels, rgb " << bounds.useRGB;
-      EXPECT_EQ(masked.blobs.size(), slow.blobs.size()) << channels << " channels";
-      ASSERT_EQ(fast.blobs.size(), slow.blobs.size()) << channels << " channels";
-      for (std::size_t i = 0; i < fast.blobs.size(); ++i) {
-        EXPECT_EQ(fast.blobs[i].count, slow.blobs[i].count);
-        EXPECT_EQ(fast.blobs[i].columnSum, slow.blobs[i].columnSum);
-        EXPECT_EQ(fast.blobs[i].rowSum, slow.blobs[i].rowSum);
+  // 37 pixels: two blocks of sixteen and a tail; 70: a block across a mask word.
+  for (const int w : {37, 70})
+    for (int channels = 1; channels <= 4; ++channels) {
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(w) * h * channels);
+      std::uint32_t state = 25u + static_cast<std::uint32_t>(channels);
+      for (std::uint8_t& b : bytes) {
+        state = state * 1664525u + 1013904223u;
+        b = static_cast<std::uint8_t>(state >> 24);
       }
-      EXPECT_FALSE(slow.blobs.empty()) << "the picture should hold foreground";
+      const std::string file = dir.File("layout" + std::to_string(w) + "_" + std::to_string(channels) + ".png");
+      ASSERT_TRUE(stbi_write_png(file.c_str(), w, h, channels, bytes.data(), w * channels));
+      XSI::CValueArray args(1);
+      args[0] = XSI::CValue(XSI::CString::FromUtf8(file));
+      XSI::CValue clip;
+      ASSERT_TRUE(XSI::Application().ExecuteCommand(L"CreateImageClip", args, clip).Succeeded());
+      const XSI::Image image = XSI::ImageClip2(clip.GetAsRef()).GetImage();
+      ASSERT_EQ(image.GetNumChannels(), channels);
+      for (const ClassBounds& bounds : boundsList) {
+        const Classified fast = classifyDirect(image, bounds);
+        const Classified slow = classifyByHost(image, bounds);
+        const Classified masked = classifyThroughMask(image, bounds);
+        EXPECT_EQ(fast.raster, slow.raster) << channels << " channels, rgb " << bounds.useRGB;
+        EXPECT_EQ(masked.raster, slow.raster) << channels << " channels, rgb " << bounds.useRGB;
+        ASSERT_EQ(masked.blobs.size(), slow.blobs.size()) << channels << " channels";
+        ASSERT_EQ(fast.blobs.size(), slow.blobs.size()) << channels << " channels";
+        for (std::size_t i = 0; i < fast.blobs.size(); ++i) {
+          EXPECT_EQ(fast.blobs[i].count, slow.blobs[i].count);
+          EXPECT_EQ(fast.blobs[i].columnSum, slow.blobs[i].columnSum);
+          EXPECT_EQ(fast.blobs[i].rowSum, slow.blobs[i].rowSum);
+          EXPECT_EQ(masked.blobs[i].count, slow.blobs[i].count);
+          EXPECT_EQ(masked.blobs[i].columnSum, slow.blobs[i].columnSum);
+          EXPECT_EQ(masked.blobs[i].rowSum, slow.blobs[i].rowSum);
+        }
+        EXPECT_FALSE(slow.blobs.empty()) << "the picture should hold foreground";
+      }
     }
-  }
 }
