@@ -53,13 +53,6 @@ namespace fs = std::filesystem;
 
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kCancelled = 130 };  // 130: as shells report SIGINT
 
-// "no such file or directory": the system's text, cased to sit after a colon.
-std::string ErrnoText(int error) {
-  std::string text = std::generic_category().message(error);
-  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-  return text;
-}
-
 struct Options {
   std::string home;
   std::vector<std::string> pluginDirs;
@@ -135,7 +128,7 @@ class LogOutput {
   bool OpenFile(const std::string& path, std::string& error) {
     file_.open(path, std::ios::out | std::ios::trunc);
     if (!file_) {
-      error = "cannot open log file '" + path + "': " + ErrnoText(errno);
+      error = "cannot open log file '" + path + "': " + host::ErrnoReason(errno);
       return false;
     }
     return true;
@@ -296,7 +289,7 @@ bool ReadScriptFile(const std::string& path, std::string& text, std::string& err
               " MiB, the limit for a script";
       break;
     case host::ReadFailure::kSystem:
-      error = cannot + ErrnoText(failure.error);
+      error = cannot + host::ErrnoReason(failure.error);
       break;
     case host::ReadFailure::kNone:
       error = cannot + reason;
@@ -502,10 +495,10 @@ std::string OutputFolderProblem(const std::string& path) {
   const std::string shown = QuotedPath(folder.string());
   const fs::file_status st = fs::status(folder, ec);
   if (st.type() == fs::file_type::not_found) return "the folder " + shown + " does not exist";
-  if (ec) return "cannot reach the folder " + shown + ": " + ErrnoText(ec.value());
+  if (ec) return "cannot reach the folder " + shown + ": " + host::ErrnoReason(ec.value());
   if (st.type() != fs::file_type::directory) return shown + " is not a folder";
   if (access(folder.c_str(), W_OK | X_OK) != 0)
-    return "cannot write in the folder " + shown + ": " + ErrnoText(errno);
+    return "cannot write in the folder " + shown + ": " + host::ErrnoReason(errno);
   if (fs::is_directory(path, ec)) return QuotedPath(path) + " is a folder";
   return std::string();
 }
