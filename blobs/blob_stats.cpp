@@ -58,8 +58,4 @@ void appendBlobEntry(std::wstring& text, const BlobRecord& blob) {
   text.push_back(L'#');
 }
 
-void outlineBlob(Raster& raster, const RegionSummary& region, const BlobRecord& blob) {
-  drawRectangle(raster, region.minColumn, region.minRow, blob.width, blob.height, 0, 255, 0);
-}
-
 }  // namespace findspots

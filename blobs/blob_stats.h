@@ -68,7 +68,4 @@ void appendDecimal(std::wstring& text, std::int32_t v);
 // Appends "index,centreX,centreY,width,height,elevation#".
 void appendBlobEntry(std::wstring& text, const BlobRecord& blob);
 
-// Draws the blob's bounding box in green.
-void outlineBlob(Raster& raster, const RegionSummary& region, const BlobRecord& blob);
-
 }  // namespace findspots

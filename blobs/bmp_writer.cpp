@@ -46,57 +46,61 @@ bool bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPix
   return true;
 }
 
-bool encodeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
-               std::uint16_t bitsPerPixel, const ByteSink& sink) {
+bool encodeBMPRows(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel, const RowFill& fill,
+                   const ByteSink& sink) {
   std::uint8_t header[kBmpHeaderSize];
-  if (!bmpHeader(width, height, bitsPerPixel, header)) return false;
-  if (!sink(header, 14) || !sink(header + 14, 40)) return false;
-  const std::size_t rowBytes = static_cast<std::size_t>(width) * (bitsPerPixel / 8u);
-  const std::size_t padding = static_cast<std::size_t>(bmpRowSize(width, bitsPerPixel)) - rowBytes;
-  // Unpadded rows are stored exactly as the raster holds them.
-  if (padding == 0) return rowBytes == 0 || height == 0 || sink(raster, rowBytes * static_cast<std::size_t>(height));
-  static const std::uint8_t kZeros[4] = {0, 0, 0, 0};
-  for (std::int32_t row = 0; row < height; ++row) {
-    const std::uint8_t* line = raster + static_cast<std::size_t>(row) * rowBytes;
-    if (rowBytes > 0 && !sink(line, rowBytes)) return false;
-    if (padding > 0 && !sink(kZeros, padding)) return false;
+  if (!bmpHeader(width, height, bitsPerPixel, header) || !sink(header, kBmpHeaderSize)) return false;
+  // Whole rows a block, about 1 MiB: few writes, each block still in cache
+  // when it goes out. Padding bytes are never filled, so they stay zero.
+  const std::size_t stored = static_cast<std::size_t>(bmpRowSize(width, bitsPerPixel));
+  if (stored == 0) return true;
+  const std::size_t rowsPerBlock = std::max<std::size_t>(1, (std::size_t{1} << 20) / stored);
+  std::vector<std::uint8_t> block(std::min(rowsPerBlock, static_cast<std::size_t>(height)) * stored);
+  for (std::int32_t row = 0; row < height;) {
+    const std::int32_t n = static_cast<std::int32_t>(std::min(rowsPerBlock, static_cast<std::size_t>(height - row)));
+    for (std::int32_t i = 0; i < n; ++i) fill(row + i, block.data() + static_cast<std::size_t>(i) * stored);
+    row += n;
+    if (!sink(block.data(), static_cast<std::size_t>(n) * stored)) return false;
   }
   return true;
 }
 
+namespace {
+
+RowFill copyFrom(const std::uint8_t* raster, std::int32_t width, std::uint16_t bitsPerPixel) {
+  const std::size_t rowBytes = static_cast<std::size_t>(width < 0 ? 0 : width) * (bitsPerPixel / 8u);
+  return [=](std::int32_t row, std::uint8_t* line) {
+    if (rowBytes > 0) std::memcpy(line, raster + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+  };
+}
+
+}  // namespace
+
+bool encodeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
+               std::uint16_t bitsPerPixel, const ByteSink& sink) {
+  return encodeBMPRows(width, height, bitsPerPixel, copyFrom(raster, width, bitsPerPixel), sink);
+}
+
 BmpWriteResult writeBMPRows(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel,
                             const char* fileName, const RowFill& fill) {
-  std::uint8_t header[kBmpHeaderSize];
-  if (!bmpHeader(width, height, bitsPerPixel, header))
+  std::uint8_t probe[kBmpHeaderSize];
+  if (!bmpHeader(width, height, bitsPerPixel, probe))
     return BmpWriteResult{false, "the image is too large for a BMP file"};
 
   XSI::AtomicFile file;
   XSI::CString message;
   if (!file.Begin(fileName, message).Succeeded()) return BmpWriteResult{false, message.GetUtf8String()};
-  // Whole rows a block, about 1 MiB: few writes, each block still in cache
-  // when it goes out. Padding bytes are never filled, so they stay zero.
-  const std::size_t stored = static_cast<std::size_t>(bmpRowSize(width, bitsPerPixel));
-  const std::size_t rowsPerBlock = stored == 0 ? 1 : std::max<std::size_t>(1, (std::size_t{1} << 20) / stored);
-  std::vector<std::uint8_t> block(std::min(rowsPerBlock, static_cast<std::size_t>(height)) * stored);
-  bool ok = file.Write(header, kBmpHeaderSize, message).Succeeded();
-  for (std::int32_t row = 0; ok && row < height;) {
-    const std::int32_t n = static_cast<std::int32_t>(
-        std::min(rowsPerBlock, static_cast<std::size_t>(height - row)));
-    for (std::int32_t i = 0; i < n; ++i) fill(row + i, block.data() + static_cast<std::size_t>(i) * stored);
-    row += n;
-    ok = stored == 0 || file.Write(block.data(), static_cast<std::size_t>(n) * stored, message).Succeeded();
-  }
-  if (!ok) return BmpWriteResult{false, message.GetUtf8String()};
+  const bool written = encodeBMPRows(width, height, bitsPerPixel, fill, [&](const std::uint8_t* d, std::size_t n) {
+    return file.Write(d, n, message).Succeeded();
+  });
+  if (!written) return BmpWriteResult{false, message.GetUtf8String()};
   if (!file.Commit(message).Succeeded()) return BmpWriteResult{false, message.GetUtf8String()};
   return {};
 }
 
 BmpWriteResult writeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
                         std::uint16_t bitsPerPixel, const char* fileName) {
-  const std::size_t rowBytes = static_cast<std::size_t>(width < 0 ? 0 : width) * (bitsPerPixel / 8u);
-  return writeBMPRows(width, height, bitsPerPixel, fileName, [&](std::int32_t row, std::uint8_t* line) {
-    if (rowBytes > 0) std::memcpy(line, raster + static_cast<std::size_t>(row) * rowBytes, rowBytes);
-  });
+  return writeBMPRows(width, height, bitsPerPixel, fileName, copyFrom(raster, width, bitsPerPixel));
 }
 
 }  // namespace findspots

@@ -8,9 +8,8 @@
 // a multiple of 4. Raster row 0 is thus the bottom row of the picture, which
 // matches the host's images, whose pixel (0, 0) is bottom-left.
 //
-// encodeBMP hands bytes to a sink straight from a raster; writeBMPRows has
-// the caller make each row as the file is written, so a large picture needs
-// no raster at all.
+// The encoder has the caller make each row as the bytes go out, so a large
+// picture needs no raster at all; a raster is one way to make the rows.
 #pragma once
 
 #include <cstddef>
@@ -33,8 +32,17 @@ std::uint64_t bmpRowSize(std::int32_t width, std::uint16_t bitsPerPixel);
 bool bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel,
                std::uint8_t (&header)[kBmpHeaderSize]);
 
-// Encodes headers and rows into `sink`. False when the size is unusable (see
+// Fills stored row `row` (0 first): width x bitsPerPixel / 8 bytes; the
+// padding after them is the encoder's.
+using RowFill = std::function<void(std::int32_t row, std::uint8_t* line)>;
+
+// Encodes headers and rows, each made by `fill` in order from row 0, into
+// `sink` in pieces of about 1 MiB. False when the size is unusable (see
 // bmpHeader) or the sink refused bytes.
+bool encodeBMPRows(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel, const RowFill& fill,
+                   const ByteSink& sink);
+
+// encodeBMPRows for a raster's rows.
 bool encodeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
                std::uint16_t bitsPerPixel, const ByteSink& sink);
 
@@ -51,10 +59,6 @@ struct BmpWriteResult {
 // refused and left alone.
 BmpWriteResult writeBMP(const std::uint8_t* raster, std::int32_t width, std::int32_t height,
                         std::uint16_t bitsPerPixel, const char* fileName);
-
-// Fills stored row `row` (0 first): width x bitsPerPixel / 8 bytes; the
-// padding after them is the writer's.
-using RowFill = std::function<void(std::int32_t row, std::uint8_t* line)>;
 
 // As writeBMP, with each row made by `fill` as the file is written, in order
 // from row 0, so no raster of the whole picture need exist.

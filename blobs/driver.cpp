@@ -115,9 +115,9 @@ bool missingSlashHint(const RunArguments& a, const CString& file) {
 
 }  // namespace
 
-// Every pixel read once, row by row from row 0: each row's foreground runs
-// go to the labeller as soon as the row is read, and to the raster line or
-// the foreground mask.
+// Every pixel read once, row by row from row 0: each row's foreground is
+// marked in the mask, and its runs go to the labeller as soon as the row is
+// read.
 RowClassifier::RowClassifier(const Image& image, const ClassBounds& bounds)
     : image_(image), bounds_(bounds), tables_(makeSampleTables(bounds)), pixels_(image.GetPixels()) {
   direct_ = pixels_.rows != nullptr && pixels_.bitsPerChannel == 8 && pixels_.channels >= 1 &&
@@ -127,98 +127,34 @@ RowClassifier::RowClassifier(const Image& image, const ClassBounds& bounds)
 
 namespace {
 
-// Where a row's runs go besides the labeller.
-struct RunOutput {
-  std::uint8_t* line;    // coloured here when set
-  std::uint64_t* mask;   // marked here when set
-  RowLabeller& labeller;
-
-  void run(std::int32_t first, std::int32_t last) const {
-    labeller.addRun(first, last);
-    if (mask) ForegroundMask::setRun(mask, first, last);
-  }
-};
+void mark(std::uint64_t* mask, std::int32_t x) { mask[x >> 6] |= std::uint64_t{1} << (x & 63); }
 
 }  // namespace
 
 // One row of 8-bit samples read in place: Step bytes a pixel, red at 0, green
 // at G and blue at B (grey: all three at 0).
 template <int Step, int G, int B, bool Colour>
-void RowClassifier::directRow(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
-                              RowLabeller& labeller) const {
-  const RunOutput out{line, mask, labeller};
-  if (line) std::memset(line, 0, static_cast<std::size_t>(width) * 3);  // background is black
-  const std::uint8_t* p = pixels_.Row(row);
-  std::int32_t runStart = -1;
-  for (std::int32_t column = 0; column < width; ++column, p += Step) {
+void RowClassifier::markDirect(std::int32_t width, std::int32_t row, std::int32_t from, std::uint64_t* mask) const {
+  const std::uint8_t* p = pixels_.Row(row) + static_cast<std::size_t>(from) * Step;
+  for (std::int32_t x = from; x < width; ++x, p += Step) {
     const std::uint8_t r = p[0], g = p[G], b = p[B];
-    const bool fg = Colour ? tables_.foreground(r, g, b) : isForeground(bounds_, unit_[r], unit_[g], unit_[b]);
-    if (fg) {
-      if (line) {
-        std::uint8_t* px = line + static_cast<std::size_t>(column) * 3;
-        px[0] = tables_.byteOf[b];
-        px[1] = tables_.byteOf[g];
-        px[2] = tables_.byteOf[r];
-      }
-      if (runStart < 0) runStart = column;
-    } else if (runStart >= 0) {
-      out.run(runStart, column - 1);
-      runStart = -1;
-    }
+    if (Colour ? tables_.foreground(r, g, b) : isForeground(bounds_, unit_[r], unit_[g], unit_[b])) mark(mask, x);
   }
-  if (runStart >= 0) out.run(runStart, width - 1);
-  labeller.endRow();
 }
 
 template <bool Colour>
-void RowClassifier::directRowOf(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
-                                RowLabeller& labeller) const {
+void RowClassifier::markDirectOf(std::int32_t width, std::int32_t row, std::int32_t from,
+                                 std::uint64_t* mask) const {
   switch (pixels_.channels) {
-    case 1: return directRow<1, 0, 0, Colour>(width, row, line, mask, labeller);
-    case 2: return directRow<2, 0, 0, Colour>(width, row, line, mask, labeller);
-    case 3: return directRow<3, 1, 2, Colour>(width, row, line, mask, labeller);
-    default: return directRow<4, 1, 2, Colour>(width, row, line, mask, labeller);
+    case 1: return markDirect<1, 0, 0, Colour>(width, row, from, mask);
+    case 2: return markDirect<2, 0, 0, Colour>(width, row, from, mask);
+    case 3: return markDirect<3, 1, 2, Colour>(width, row, from, mask);
+    default: return markDirect<4, 1, 2, Colour>(width, row, from, mask);
   }
 }
 
 bool RowClassifier::inPlace(std::int32_t width, std::int32_t row) const {
   return direct_ && width <= pixels_.width && row >= 0 && row < pixels_.height;
-}
-
-void RowClassifier::anyRow(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
-                           RowLabeller& labeller) const {
-  if (inPlace(width, row)) {
-    if (tables_.colourTables) return directRowOf<true>(width, row, line, mask, labeller);
-    return directRowOf<false>(width, row, line, mask, labeller);
-  }
-  // Any other sample layout (16-bit): through the host's pixel reader.
-  const RunOutput out{line, mask, labeller};
-  const float y = static_cast<float>(row);
-  std::int32_t runStart = -1;
-  for (std::int32_t column = 0; column < width; ++column) {
-    CColor c;
-    image_.GetPixelValue(static_cast<float>(column), y, c);
-    const bool fg = isForeground(bounds_, c.r, c.g, c.b);
-    if (line) {
-      std::uint8_t* px = line + static_cast<std::size_t>(column) * 3;
-      px[0] = fg ? channelByte(c.b) : 0;
-      px[1] = fg ? channelByte(c.g) : 0;
-      px[2] = fg ? channelByte(c.r) : 0;
-    }
-    if (fg) {
-      if (runStart < 0) runStart = column;
-    } else if (runStart >= 0) {
-      out.run(runStart, column - 1);
-      runStart = -1;
-    }
-  }
-  if (runStart >= 0) out.run(runStart, width - 1);
-  labeller.endRow();
-}
-
-void RowClassifier::classifyRow(std::int32_t width, std::int32_t row, std::uint8_t* line,
-                                RowLabeller& labeller) const {
-  anyRow(width, row, line, nullptr, labeller);
 }
 
 namespace {
@@ -274,26 +210,28 @@ bool haveSsse3() {
 
 }  // namespace
 
-// Three-sample pixels under colour intervals: the row is marked in the mask
-// first, then its runs read back from it for the labeller.
-void RowClassifier::labelRgbRow(std::int32_t width, std::int32_t row, std::uint64_t* mask,
-                                RowLabeller& labeller) const {
-  const std::uint8_t* p = pixels_.Row(row);
-  std::int32_t x = 0;
-#if defined(__x86_64__) || defined(__i386__)
-  if (haveSsse3()) x = markRgbRowSsse3(p, width, tables_, mask);
-#endif
-  for (p += static_cast<std::size_t>(x) * 3; x < width; ++x, p += 3)
-    if (tables_.foreground(p[0], p[1], p[2])) mask[x >> 6] |= std::uint64_t{1} << (x & 63);
-  ForegroundMask::forEachRun(mask, width, [&](std::int32_t first, std::int32_t last) { labeller.addRun(first, last); });
-  labeller.endRow();
-}
-
 void RowClassifier::labelRow(std::int32_t width, std::int32_t row, std::uint64_t* mask,
                              RowLabeller& labeller) const {
-  if (tables_.colourTables && tables_.intervals && pixels_.channels == 3 && inPlace(width, row))
-    return labelRgbRow(width, row, mask, labeller);
-  anyRow(width, row, nullptr, mask, labeller);
+  if (inPlace(width, row)) {
+    std::int32_t done = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    // Three-sample pixels under colour intervals: sixteen at a time.
+    if (tables_.colourTables && tables_.intervals && pixels_.channels == 3 && haveSsse3())
+      done = markRgbRowSsse3(pixels_.Row(row), width, tables_, mask);
+#endif
+    if (tables_.colourTables) markDirectOf<true>(width, row, done, mask);
+    else markDirectOf<false>(width, row, done, mask);
+  } else {
+    // Any other sample layout (16-bit): through the host's pixel reader.
+    const float y = static_cast<float>(row);
+    for (std::int32_t x = 0; x < width; ++x) {
+      CColor c;
+      image_.GetPixelValue(static_cast<float>(x), y, c);
+      if (isForeground(bounds_, c.r, c.g, c.b)) mark(mask, x);
+    }
+  }
+  ForegroundMask::forEachRun(mask, width, [&](std::int32_t first, std::int32_t last) { labeller.addRun(first, last); });
+  labeller.endRow();
 }
 
 void RowClassifier::colourRow(std::int32_t width, std::int32_t row, const std::uint64_t* mask,
@@ -325,11 +263,6 @@ void RowClassifier::colourRow(std::int32_t width, std::int32_t row, const std::u
       px[2] = channelByte(c.r);
     }
   });
-}
-
-void classifyRow(const Image& image, const ClassBounds& bounds, std::int32_t width, std::int32_t row,
-                 std::uint8_t* line, RowLabeller& labeller) {
-  RowClassifier(image, bounds).classifyRow(width, row, line, labeller);
 }
 
 namespace {

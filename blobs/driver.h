@@ -43,27 +43,24 @@ XSI::CStatus executeFindSpots(const XSI::CRef& context);
 class RowClassifier {
  public:
   RowClassifier(const XSI::Image& image, const ClassBounds& bounds);
-  // As classifyRow below.
-  void classifyRow(std::int32_t width, std::int32_t row, std::uint8_t* line, RowLabeller& labeller) const;
-  // As classifyRow, but the foreground is marked in `mask` (a ForegroundMask
-  // row, all clear) instead of coloured in a line. 8-bit RGB pictures under
-  // colour ranges are tested sixteen pixels at a time where the processor
-  // can (SampleTables' intervals).
+  // Reads every pixel of `row` once, marks its foreground in `mask` (a
+  // ForegroundMask row, all clear), hands the row's foreground runs to
+  // `labeller` and ends the row there. Rows go in order from 0. 8-bit RGB
+  // pictures under colour ranges are tested sixteen pixels at a time where
+  // the processor can (SampleTables' intervals).
   void labelRow(std::int32_t width, std::int32_t row, std::uint64_t* mask, RowLabeller& labeller) const;
-  // The line classifyRow writes, from the row's mask that labelRow marked.
+  // The row as blobs.bmp shows it before outlines, from the mask labelRow
+  // marked: 3 bytes a pixel, the pixel's own colour (channelByte of each
+  // component, blue green red) for foreground, black otherwise.
   void colourRow(std::int32_t width, std::int32_t row, const std::uint64_t* mask, std::uint8_t* line) const;
 
  private:
   bool inPlace(std::int32_t width, std::int32_t row) const;
-  void labelRgbRow(std::int32_t width, std::int32_t row, std::uint64_t* mask, RowLabeller& labeller) const;
-  void anyRow(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
-              RowLabeller& labeller) const;
+  // Marks the foreground among pixels from..width-1 of an in-place row.
   template <int Step, int G, int B, bool Colour>
-  void directRow(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
-                 RowLabeller& labeller) const;
+  void markDirect(std::int32_t width, std::int32_t row, std::int32_t from, std::uint64_t* mask) const;
   template <bool Colour>
-  void directRowOf(std::int32_t width, std::int32_t row, std::uint8_t* line, std::uint64_t* mask,
-                   RowLabeller& labeller) const;
+  void markDirectOf(std::int32_t width, std::int32_t row, std::int32_t from, std::uint64_t* mask) const;
 
   const XSI::Image& image_;
   ClassBounds bounds_;
@@ -72,12 +69,5 @@ class RowClassifier {
   bool direct_ = false;
   double unit_[256];
 };
-
-// One row of a run: reads every pixel of `row` once, writes
-// the raster row `line` (3 bytes a pixel: the pixel's own colour for
-// foreground, black otherwise), hands the row's foreground runs to
-// `labeller` and ends the row there. Rows go in order from 0.
-void classifyRow(const XSI::Image& image, const ClassBounds& bounds, std::int32_t width, std::int32_t row,
-                 std::uint8_t* line, RowLabeller& labeller);
 
 }  // namespace findspots
