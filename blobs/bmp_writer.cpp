@@ -6,6 +6,9 @@
 
 #include <xsi_file.h>
 
+#include "second_thread.h"
+#include "write_behind.h"
+
 namespace findspots {
 namespace {
 
@@ -46,23 +49,60 @@ bool bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPix
   return true;
 }
 
+namespace {
+
+// Whole rows a block, about 1 MiB: few writes, and each block is still in
+// cache when it goes out.
+std::size_t rowsPerBlock(std::size_t stored, std::int32_t height) {
+  if (stored == 0 || height <= 0) return 0;
+  const std::size_t rows = std::max<std::size_t>(1, (std::size_t{1} << 20) / stored);
+  return std::min(rows, static_cast<std::size_t>(height));
+}
+
+// Rows first..first+n-1 into `block`, each padded with zeros; the bytes used.
+std::size_t fillBlock(const RowFill& fill, std::int32_t first, std::int32_t n, std::size_t stored,
+                      std::size_t used, std::uint8_t* block) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    std::uint8_t* line = block + static_cast<std::size_t>(i) * stored;
+    fill(first + i, line);
+    std::fill(line + used, line + stored, std::uint8_t{0});
+  }
+  return static_cast<std::size_t>(n) * stored;
+}
+
+// The header, then the rows in blocks, through `out`; false when a write
+// failed. The sizes have passed bmpHeader.
+bool encodeInto(WriteBehind& out, std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel,
+                const RowFill& fill) {
+  std::uint8_t header[kBmpHeaderSize];
+  bmpHeader(width, height, bitsPerPixel, header);
+  std::copy(header, header + kBmpHeaderSize, out.next());
+  bool written = out.put(kBmpHeaderSize);
+  const std::size_t stored = static_cast<std::size_t>(bmpRowSize(width, bitsPerPixel));
+  const std::size_t used = static_cast<std::size_t>(width) * (bitsPerPixel / 8u);
+  const std::size_t perBlock = rowsPerBlock(stored, height);
+  for (std::int32_t row = 0; written && row < height;) {
+    const auto n = static_cast<std::int32_t>(std::min(perBlock, static_cast<std::size_t>(height - row)));
+    written = out.put(fillBlock(fill, row, n, stored, used, out.next()));
+    row += n;
+  }
+  return out.finish() && written;
+}
+
+// Buffer size for encodeInto.
+std::size_t blockBytes(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel) {
+  const std::size_t stored = static_cast<std::size_t>(bmpRowSize(width, bitsPerPixel));
+  return std::max(rowsPerBlock(stored, height) * stored, std::size_t{kBmpHeaderSize});
+}
+
+}  // namespace
+
 bool encodeBMPRows(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel, const RowFill& fill,
                    const ByteSink& sink) {
   std::uint8_t header[kBmpHeaderSize];
-  if (!bmpHeader(width, height, bitsPerPixel, header) || !sink(header, kBmpHeaderSize)) return false;
-  // Whole rows a block, about 1 MiB: few writes, each block still in cache
-  // when it goes out. Padding bytes are never filled, so they stay zero.
-  const std::size_t stored = static_cast<std::size_t>(bmpRowSize(width, bitsPerPixel));
-  if (stored == 0) return true;
-  const std::size_t rowsPerBlock = std::max<std::size_t>(1, (std::size_t{1} << 20) / stored);
-  std::vector<std::uint8_t> block(std::min(rowsPerBlock, static_cast<std::size_t>(height)) * stored);
-  for (std::int32_t row = 0; row < height;) {
-    const std::int32_t n = static_cast<std::int32_t>(std::min(rowsPerBlock, static_cast<std::size_t>(height - row)));
-    for (std::int32_t i = 0; i < n; ++i) fill(row + i, block.data() + static_cast<std::size_t>(i) * stored);
-    row += n;
-    if (!sink(block.data(), static_cast<std::size_t>(n) * stored)) return false;
-  }
-  return true;
+  if (!bmpHeader(width, height, bitsPerPixel, header)) return false;
+  WriteBehind out(blockBytes(width, height, bitsPerPixel), sink, false);
+  return encodeInto(out, width, height, bitsPerPixel, fill);
 }
 
 namespace {
@@ -90,10 +130,13 @@ BmpWriteResult writeBMPRows(std::int32_t width, std::int32_t height, std::uint16
   XSI::AtomicFile file;
   XSI::CString message;
   if (!file.Begin(fileName, message).Succeeded()) return BmpWriteResult{false, message.GetUtf8String()};
-  const bool written = encodeBMPRows(width, height, bitsPerPixel, fill, [&](const std::uint8_t* d, std::size_t n) {
-    return file.Write(d, n, message).Succeeded();
-  });
-  if (!written) return BmpWriteResult{false, message.GetUtf8String()};
+  // A large file is written a block behind the rows being made.
+  const std::uint64_t bytes = bmpRowSize(width, bitsPerPixel) * static_cast<std::uint64_t>(height);
+  WriteBehind out(
+      blockBytes(width, height, bitsPerPixel),
+      [&](const std::uint8_t* d, std::size_t n) { return file.Write(d, n, message).Succeeded(); },
+      worthASecondThread(bytes));
+  if (!encodeInto(out, width, height, bitsPerPixel, fill)) return BmpWriteResult{false, message.GetUtf8String()};
   if (!file.Commit(message).Succeeded()) return BmpWriteResult{false, message.GetUtf8String()};
   return {};
 }

@@ -61,7 +61,9 @@ BmpWriteResult writeBMP(const std::uint8_t* raster, std::int32_t width, std::int
                         std::uint16_t bitsPerPixel, const char* fileName);
 
 // As writeBMP, with each row made by `fill` as the file is written, in order
-// from row 0, so no raster of the whole picture need exist.
+// from row 0, so no raster of the whole picture need exist. `fill` runs on
+// the calling thread; a large file (second_thread.h) is written on a second
+// thread a block behind it (write_behind.h).
 BmpWriteResult writeBMPRows(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel,
                             const char* fileName, const RowFill& fill);
 

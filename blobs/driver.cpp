@@ -8,6 +8,8 @@
 #endif
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "bitmap_rows.h"
 #include "blob_stats.h"
@@ -15,6 +17,7 @@
 #include "findspots_command.h"
 #include "labelling.h"
 #include "row_labelling.h"
+#include "second_thread.h"
 
 namespace findspots {
 namespace {
@@ -210,8 +213,7 @@ bool haveSsse3() {
 
 }  // namespace
 
-void RowClassifier::labelRow(std::int32_t width, std::int32_t row, std::uint64_t* mask,
-                             RowLabeller& labeller) const {
+void RowClassifier::markRow(std::int32_t width, std::int32_t row, std::uint64_t* mask) const {
   if (inPlace(width, row)) {
     std::int32_t done = 0;
 #if defined(__x86_64__) || defined(__i386__)
@@ -230,8 +232,55 @@ void RowClassifier::labelRow(std::int32_t width, std::int32_t row, std::uint64_t
       if (isForeground(bounds_, c.r, c.g, c.b)) mark(mask, x);
     }
   }
+}
+
+namespace {
+
+// Hands a marked row's foreground runs to `labeller` and ends the row there.
+void labelMarked(const std::uint64_t* mask, std::int32_t width, RowLabeller& labeller) {
   ForegroundMask::forEachRun(mask, width, [&](std::int32_t first, std::int32_t last) { labeller.addRun(first, last); });
   labeller.endRow();
+}
+
+// Joins its thread however the scope is left.
+struct Joined {
+  std::thread thread;
+  ~Joined() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+}  // namespace
+
+void RowClassifier::labelRow(std::int32_t width, std::int32_t row, std::uint64_t* mask,
+                             RowLabeller& labeller) const {
+  markRow(width, row, mask);
+  labelMarked(mask, width, labeller);
+}
+
+void RowClassifier::labelRows(std::int32_t width, std::int32_t height, ForegroundMask& mask,
+                              RowLabeller& labeller) const {
+  // A large picture read in place has its upper half marked on a second
+  // thread while this one marks and labels the lower half; the labelling
+  // itself stays in row order here.
+  const std::int32_t mid = height / 2;
+  Joined upper;
+  const std::uint64_t bytes = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) *
+                              static_cast<std::uint64_t>(pixels_.channels);
+  if (height >= 2 && inPlace(width, height - 1) && worthASecondThread(bytes)) {
+    try {
+      upper.thread = std::thread([&] {
+        for (std::int32_t row = mid; row < height; ++row) markRow(width, row, mask.row(row));
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: this one does every row.
+    }
+  }
+  const std::int32_t markedHere = upper.thread.joinable() ? mid : height;
+  for (std::int32_t row = 0; row < markedHere; ++row) labelRow(width, row, mask.row(row), labeller);
+  if (markedHere == height) return;
+  upper.thread.join();
+  for (std::int32_t row = mid; row < height; ++row) labelMarked(mask.row(row), width, labeller);
 }
 
 void RowClassifier::colourRow(std::int32_t width, std::int32_t row, const std::uint64_t* mask,
@@ -324,7 +373,7 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
     outlines.add(region.minColumn, region.minRow, blob.width, blob.height);
   });
   const RowClassifier classifier(in.image, bounds);
-  for (std::int32_t row = 0; row < height; ++row) classifier.labelRow(width, row, mask.row(row), labeller);
+  classifier.labelRows(width, height, mask, labeller);
   labeller.finish();
 
   // Each row of the bitmap: the foreground's own colours, then the outlines.

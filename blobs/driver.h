@@ -17,6 +17,7 @@
 
 #include <xsi_plugin.h>
 
+#include "bitmap_rows.h"
 #include "classification.h"
 #include "row_labelling.h"
 
@@ -43,12 +44,19 @@ XSI::CStatus executeFindSpots(const XSI::CRef& context);
 class RowClassifier {
  public:
   RowClassifier(const XSI::Image& image, const ClassBounds& bounds);
-  // Reads every pixel of `row` once, marks its foreground in `mask` (a
-  // ForegroundMask row, all clear), hands the row's foreground runs to
-  // `labeller` and ends the row there. Rows go in order from 0. 8-bit RGB
-  // pictures under colour ranges are tested sixteen pixels at a time where
-  // the processor can (SampleTables' intervals).
+  // Reads every pixel of `row` once and marks its foreground in `mask` (a
+  // ForegroundMask row, all clear). 8-bit RGB pictures under colour ranges
+  // are tested sixteen pixels at a time where the processor can
+  // (SampleTables' intervals). Rows read in place may be marked from several
+  // threads at once, each its own rows.
+  void markRow(std::int32_t width, std::int32_t row, std::uint64_t* mask) const;
+  // markRow, then hands the row's foreground runs to `labeller` and ends the
+  // row there. Rows go in order from 0.
   void labelRow(std::int32_t width, std::int32_t row, std::uint64_t* mask, RowLabeller& labeller) const;
+  // labelRow for every row of an all-clear `mask`, in order; a large
+  // picture's upper half is marked on a second thread meanwhile
+  // (second_thread.h). Same mask and same labels either way.
+  void labelRows(std::int32_t width, std::int32_t height, ForegroundMask& mask, RowLabeller& labeller) const;
   // The row as blobs.bmp shows it before outlines, from the mask labelRow
   // marked: 3 bytes a pixel, the pixel's own colour (channelByte of each
   // component, blue green red) for foreground, black otherwise.

@@ -6,9 +6,11 @@
 //     64-pixel block, made by make_sparse_map.py (next to this file) with its
 //     own seed. Most of it is background, so fixed per-pixel costs dominate.
 // For each map it prints:
-//   - the time of each stage of a run (decoding, classifying and labelling
-//     in its one pass, measuring and the result text, writing blobs.bmp),
-//     each timed on its own over the same image as a run does it;
+//   - the time of each stage of a run (decoding, classifying and labelling,
+//     measuring and the result text, writing blobs.bmp), each timed on its
+//     own over the same image as a run does it; a large picture takes two
+//     threads in three of them (docs/findspots.md), so the whole process is
+//     given with its CPU time too;
 //   - the run in process, and the whole process (scenehost started, plug-in
 //     loaded, one run, exit), each with its CPU time;
 //   - with OpenCV: the same work by imread, inRange,
@@ -236,7 +238,7 @@ Stages runStages(const std::string& dir, const std::string& name, int size) {
   findspots::ForegroundMask mask(size, size);
   findspots::RowLabeller labeller(kMinBlobSize, [&](const findspots::RegionSummary& r) { regions.push_back(r); });
   const findspots::RowClassifier classifier(image, bounds);
-  for (int row = 0; row < size; ++row) classifier.labelRow(size, row, mask.row(row), labeller);
+  classifier.labelRows(size, size, mask, labeller);
   labeller.finish();
   t.classifyLabel = seconds(t0, Clock::now());
 
@@ -369,7 +371,7 @@ bool benchMap(const char* self, const std::string& dir, const MapCase& map, int 
               reps);
   std::printf("findSpots stages:\n");
   std::printf("  decode (CreateImageClip)            %.3f s\n", fastest(decode));
-  std::printf("  classify + label (one pass)         %.3f s\n", fastest(classifyLabel));
+  std::printf("  classify + label                    %.3f s\n", fastest(classifyLabel));
   std::printf("  measure, result text, outline boxes %.3f s\n", fastest(statsText));
   std::printf("  write blobs.bmp (rows from the mask) %.3f s\n", fastest(write));
   std::printf("findSpots in process (ExecuteCommand): %.3f s\n", fastest(ours));

@@ -230,6 +230,44 @@ TEST_F(BitmapFile, AWriteStoppedByTheFileSizeLimitLeavesTheOldFileIntact) {
   EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"blobs.bmp"});
 }
 
+// A file of 8 MiB or more is written on a second thread, a block behind the
+// rows being made: the same bytes, and the same all-or-nothing on failure.
+namespace {
+
+constexpr std::int32_t kBigWidth = 1501, kBigHeight = 2001;  // 9 MB, padded rows
+
+void BigRow(std::int32_t row, std::uint8_t* line) {
+  for (std::int32_t x = 0; x < kBigWidth * 3; ++x) line[x] = static_cast<std::uint8_t>(row * 31 + x);
+}
+
+}  // namespace
+
+TEST_F(BitmapFile, ALargeFileWrittenBehindTheRowsHasTheEncodersBytes) {
+  std::vector<std::uint8_t> encoded;
+  ASSERT_TRUE(findspots::encodeBMPRows(kBigWidth, kBigHeight, 24, BigRow, [&](const std::uint8_t* d, std::size_t n) {
+    encoded.insert(encoded.end(), d, d + n);
+    return true;
+  }));
+  const std::string target = dir.File("blobs.bmp");
+  ASSERT_TRUE(findspots::writeBMPRows(kBigWidth, kBigHeight, 24, target.c_str(), BigRow).ok);
+  EXPECT_TRUE(ReadBytes(target) == encoded);
+}
+
+TEST_F(BitmapFile, ALargeWriteStoppedPartWayLeavesTheOldFileIntact) {
+  const std::string target = dir.File("blobs.bmp");
+  WriteBytes(target, kKept);
+  InChild(false, [&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{3u << 20, RLIM_INFINITY};  // a few blocks in
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return Check(false, "setrlimit");
+    const auto r = findspots::writeBMPRows(kBigWidth, kBigHeight, 24, target.c_str(), BigRow);
+    return Check(!r.ok, "the save succeeded") &&
+           Check(r.reason == "'" + target + "' cannot be written: file too large", r.reason.c_str());
+  });
+  EXPECT_EQ(ReadBytes(target), kKept);
+  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"blobs.bmp"});
+}
+
 // ---- through the plug-in ------------------------------------------------------------
 
 TEST_F(BitmapFile, RunsReportARefusedBitmapAndStillReturnTheirResult) {

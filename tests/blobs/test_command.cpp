@@ -506,16 +506,19 @@ TEST_F(FindSpotsBadInput, RunningOutOfMemoryIsAnErrorNotACrash) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "an address-space limit does not mix with AddressSanitizer";
 #else
-  // One pixel wide and 6,000,000 tall: the host needs 18 MB for the decoded
-  // picture (20 MB in whole huge pages); the run's foreground mask, a 64-bit
-  // word a row, needs 48 MB, well over the 16 MB left beyond that.
-  WriteBmp(Picture(1, 6000000, 255, 255, 255), dir.File("img.bmp"));
+  // One pixel wide and 12,000,000 tall: the host needs 36 MB for the decoded
+  // picture (38 MB in whole huge pages); the run's foreground mask, a 64-bit
+  // word a row, needs 96 MB, well over the 16 MB left beyond that, and more
+  // than the 64 MB a thread's malloc arena keeps in reserve (writing the
+  // picture here, and decoding it there, start threads whose arenas the
+  // allocator may fall back on).
+  WriteBmp(Picture(1, 12000000, 255, 255, 255), dir.File("img.bmp"));
   Args a = White();
   a.imagesPath = dir.Prefix();
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    const rlim_t limit = static_cast<rlim_t>(VmSizeKb()) * 1024 + (22 + 16) * 1024 * 1024;
+    const rlim_t limit = static_cast<rlim_t>(VmSizeKb()) * 1024 + (38 + 16) * 1024 * 1024;
     const rlimit rl{limit, limit};
     setrlimit(RLIMIT_AS, &rl);
     const RunResult r = RunFindSpots(a);

@@ -8,6 +8,7 @@
 
 #include <stb/stb_image_write.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -17,6 +18,7 @@
 
 #include "blob_test_support.h"
 #include "bitmap_rows.h"
+#include "bmp_writer.h"
 #include "classification.h"
 #include "driver.h"
 #include "row_labelling.h"
@@ -178,4 +180,57 @@ TEST(RowClassifier, ReadsEveryChannelLayoutAsTheHostDoes) {
         EXPECT_FALSE(slow.blobs.empty()) << "the picture should hold foreground";
       }
     }
+}
+
+// A picture of 8 MiB or more has its upper half marked on a second thread:
+// the mask and the blobs must be those of one thread marking row by row,
+// blobs across the middle row included.
+TEST(RowClassifier, ALargePictureSplitBetweenThreadsLabelsAsOneThreadDoes) {
+  blobtest::EnsurePluginLoaded();
+  blobtest::ScratchDir dir;
+  const int w = 1703, h = 1701;  // 8.7 MB of samples, an odd middle
+  std::vector<std::uint8_t> bgr(static_cast<std::size_t>(w) * h * 3, 40);
+  std::uint32_t state = 2526u;
+  for (int i = 0; i < 4000; ++i) {  // red boxes, some across the middle
+    state = state * 1664525u + 1013904223u;
+    const int x0 = static_cast<int>(state >> 8) % w, y0 = static_cast<int>(state >> 4) % h;
+    const int bw = 1 + static_cast<int>(state % 60), bh = 1 + static_cast<int>((state >> 16) % 60);
+    for (int y = y0; y < std::min(h, y0 + bh); ++y)
+      for (int x = x0; x < std::min(w, x0 + bw); ++x) bgr[(static_cast<std::size_t>(y) * w + x) * 3 + 2] = 230;
+  }
+  const std::string file = dir.File("large.bmp");
+  ASSERT_TRUE(writeBMP(bgr.data(), w, h, 24, file.c_str()).ok);
+  XSI::CValueArray args(1);
+  args[0] = XSI::CValue(XSI::CString::FromUtf8(file));
+  XSI::CValue clip;
+  ASSERT_TRUE(XSI::Application().ExecuteCommand(L"CreateImageClip", args, clip).Succeeded());
+  const XSI::Image image = XSI::ImageClip2(clip.GetAsRef()).GetImage();
+  const RowClassifier classifier(image, colour(0.9f, 0.15f, 0.15f, 0.05f, 0.05f, 0.05f));
+
+  auto run = [&](bool split, ForegroundMask& mask) {
+    std::vector<RegionSummary> blobs;
+    RowLabeller labeller(20, [&](const RegionSummary& r) { blobs.push_back(r); });
+    if (split) {
+      classifier.labelRows(w, h, mask, labeller);
+    } else {
+      for (int y = 0; y < h; ++y) classifier.labelRow(w, y, mask.row(y), labeller);
+    }
+    labeller.finish();
+    return blobs;
+  };
+  ForegroundMask one(w, h), two(w, h);
+  const std::vector<RegionSummary> byRow = run(false, one), split = run(true, two);
+  EXPECT_EQ(std::memcmp(one.row(0), two.row(0), static_cast<std::size_t>(h) * ((w + 63) / 64) * 8), 0);
+  ASSERT_EQ(byRow.size(), split.size());
+  ASSERT_GT(byRow.size(), 100u);
+  bool acrossTheMiddle = false;
+  for (std::size_t i = 0; i < byRow.size(); ++i) {
+    const RegionSummary &a = byRow[i], &b = split[i];
+    EXPECT_TRUE(a.count == b.count && a.columnSum == b.columnSum && a.rowSum == b.rowSum &&
+                a.minColumn == b.minColumn && a.maxColumn == b.maxColumn && a.minRow == b.minRow &&
+                a.maxRow == b.maxRow && a.blobIndex == b.blobIndex)
+        << "blob " << i;
+    acrossTheMiddle = acrossTheMiddle || (a.minRow < h / 2 && a.maxRow >= h / 2);
+  }
+  EXPECT_TRUE(acrossTheMiddle);
 }

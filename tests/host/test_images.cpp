@@ -784,6 +784,51 @@ TEST(BmpVariants, PaletteIndexPastThePaletteIsRefused) {
   EXPECT_EQ(MemoryError(MakeBmp(s)), "cannot read image 'mem': BMP palette is missing");
 }
 
+// Pictures with 8 MiB of pixel data or more are decoded in two halves at
+// once; the halves must meet exactly, in both row orders and every row format.
+TEST(BmpVariants, LargePicturesDecodedInHalvesReadAsStbReadsThem) {
+  std::vector<BmpVariant> variants;
+  BmpVariant s;
+  s.width = 1999, s.height = 1501, s.seed = 7;  // odd sizes: padded rows, a middle row
+  variants.push_back(s);
+  s.height = -1501;
+  variants.push_back(s);
+  s.bpp = 8, s.paletteSize = 64, s.width = 3001, s.height = 3001;
+  variants.push_back(s);
+  s.bpp = 32, s.paletteSize = 0, s.width = 1500, s.height = -1500;
+  variants.push_back(s);
+  for (const BmpVariant& v : variants)
+    ExpectSameAsStb(MakeBmp(v), "bpp " + std::to_string(v.bpp) + " " + std::to_string(v.width) + " x " +
+                                    std::to_string(v.height));
+}
+
+TEST(BmpVariants, LargePictureSaysTheFirstBadPaletteIndexInFileOrder) {
+  BmpVariant s;
+  s.bpp = 8, s.paletteSize = 64, s.width = 3000, s.height = 3000;
+  const Bytes good = MakeBmp(s);
+  const std::size_t pixels = good.size() - 3000u * 3000u;
+  Bytes late = good, both = good;
+  late[pixels + 2999u * 3000u + 5] = 99;  // in the last stored row only
+  both[pixels + 10] = 70;                 // in the first stored row as well
+  both[pixels + 2999u * 3000u] = 99;
+  EXPECT_EQ(MemoryError(late), "cannot read image 'mem': BMP palette index 99 is outside the palette of 64 colours");
+  EXPECT_EQ(MemoryError(both), "cannot read image 'mem': BMP palette index 70 is outside the palette of 64 colours");
+}
+
+TEST_F(ScratchDir, LargeFileReadInHalvesGivesTheSamePixelsAsMemory) {
+  BmpVariant s;
+  s.width = 2001, s.height = 1500, s.seed = 3;
+  const Bytes b = MakeBmp(s);
+  const std::string path = (dir_ / "large.bmp").string();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+  std::string error;
+  auto fromFile = host::LoadImageFile(path, error);
+  ASSERT_TRUE(fromFile) << error;
+  auto fromMemory = host::LoadImageMemory(b.data(), b.size(), "mem", error);
+  ASSERT_TRUE(fromMemory) << error;
+  EXPECT_TRUE(TopDownBytes(*fromFile) == TopDownBytes(*fromMemory));
+}
+
 TEST(PngVariants, ExpandedAsStbExpandsThem) {
   for (const char* name : {"palette_trns_4x2.png", "palette4_3x2.png", "grey1_9x2.png", "grey2_5x1.png",
                            "grey4_3x1.png", "grey_trns_3x1.png", "orientation_2x2_topdown.png"})

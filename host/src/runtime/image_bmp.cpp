@@ -7,6 +7,8 @@
 // the header puts them.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -15,6 +17,7 @@
 #endif
 
 #include "image_codecs.h"
+#include "row_halves.h"
 
 namespace host::image {
 
@@ -193,6 +196,60 @@ std::uint32_t ReadMaskedRow(const std::uint8_t* in, std::uint64_t w, unsigned bp
   return alphaSeen;
 }
 
+// How one stored row becomes pixels.
+struct RowFormat {
+  unsigned bpp;
+  int channels;
+  bool easy32;  // 32-bit BGRA in the usual masks
+  const std::uint8_t (*palette)[256][3];
+  std::uint64_t paletteSize;
+  Channel red, green, blue, alpha;
+};
+
+// Where the stored rows lie in the file.
+struct PixelRows {
+  std::uint64_t offset, rowBytes, width, count;
+  bool bottomUp;
+  std::uint64_t fileSize, needed;  // for the message when they are not all there
+};
+
+// Pixel data from this many bytes up is decoded in two halves at once.
+constexpr std::uint64_t kSplitBytes = std::uint64_t(8) << 20;
+
+// Decodes stored rows [first, end) into `out`; empty, or why not. ORs the
+// alpha values it saw into `alphaSeen`.
+std::string DecodeRows(ByteSource& src, const PixelRows& at, const RowFormat& f, std::uint64_t first,
+                       std::uint64_t end, XSI::detail::ImageData& out, std::uint32_t& alphaSeen) {
+  // Whole rows a piece, about 256 KiB at a time: few reads, and each piece
+  // is still in cache when it is converted.
+  const std::uint64_t rowsPerPiece = std::max<std::uint64_t>(1, (std::uint64_t(1) << 18) / at.rowBytes);
+  const std::uint8_t* piece = nullptr;
+  for (std::uint64_t r = first; r < end; ++r) {
+    if ((r - first) % rowsPerPiece == 0) {
+      const std::uint64_t n = std::min(rowsPerPiece, end - r);
+      piece = src.Get(at.offset + r * at.rowBytes, std::size_t(n * at.rowBytes));
+      if (!piece) return Truncated(std::size_t(at.fileSize), at.needed);  // a file that shrank as we read it
+    }
+    const std::uint8_t* in = piece + ((r - first) % rowsPerPiece) * at.rowBytes;
+    // The host keeps the bottom row first, as a bottom-up BMP stores it.
+    std::uint8_t* o = out.MutableRow(int(at.bottomUp ? r : at.count - 1 - r));
+    if (f.bpp == 24) {
+      ReadBgr24(in, std::size_t(at.width), o);
+    } else if (f.bpp <= 8) {
+      std::string why = ReadPalettedRow(in, at.width, f.bpp, *f.palette, f.paletteSize, o);
+      if (!why.empty()) return why;
+    } else if (f.easy32) {
+      for (std::uint64_t x = 0; x < at.width; ++x, in += 4, o += 4) {
+        o[0] = in[2], o[1] = in[1], o[2] = in[0], o[3] = in[3];
+        alphaSeen |= in[3];
+      }
+    } else {
+      alphaSeen |= ReadMaskedRow(in, at.width, f.bpp, f.channels, f.red, f.green, f.blue, f.alpha, o);
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::ImageData& out) {
@@ -247,36 +304,26 @@ std::string DecodeBmp(ByteSource& src, const ImageLimits& limits, XSI::detail::I
   }
 
   out.Allocate(int(w), int(rows), channels, 8);
-  const Channel red(m.r), green(m.g), blue(m.b), alpha(m.a);
-  std::uint32_t alphaSeen = 0;
-  // Whole rows a piece, about 256 KiB at a time: few reads, and each piece
-  // is still in cache when it is converted.
-  const std::uint64_t rowsPerPiece = std::max<std::uint64_t>(1, (std::uint64_t(1) << 18) / rowBytes);
-  const std::uint8_t* piece = nullptr;
-  for (std::uint64_t r = 0; r < rows; ++r) {
-    if (r % rowsPerPiece == 0) {
-      const std::uint64_t n = std::min(rowsPerPiece, rows - r);
-      piece = src.Get(h.offset + r * rowBytes, std::size_t(n * rowBytes));
-      if (!piece) return Truncated(std::size_t(size), needed);  // a file that shrank as we read it
+  const RowFormat format{bpp, channels, easy32, &palette, paletteSize, Channel(m.r), Channel(m.g), Channel(m.b),
+                         Channel(m.a)};
+  const PixelRows pixels{h.offset, rowBytes, w, rows, bottomUp, size, needed};
+  // A large picture is decoded in two halves at once, each through its own
+  // reader. Each half stops at its first fault; the first half's is the one
+  // a single pass would have met first.
+  std::string reasons[2];
+  std::uint32_t alphaSeen[2] = {0, 0};
+  ForRowHalves(rows, rowBytes * rows, kSplitBytes, [&](std::uint64_t first, std::uint64_t end, int part) {
+    try {
+      std::unique_ptr<ByteSource> own = part == 0 ? nullptr : src.Another();
+      reasons[part] = DecodeRows(own ? *own : src, pixels, format, first, end, out, alphaSeen[part]);
+    } catch (const std::bad_alloc&) {
+      reasons[part] = "out of memory decoding the image";
     }
-    const std::uint8_t* in = piece + (r % rowsPerPiece) * rowBytes;
-    // The host keeps the bottom row first, as a bottom-up BMP stores it.
-    std::uint8_t* o = out.MutableRow(int(bottomUp ? r : rows - 1 - r));
-    if (bpp == 24) {
-      ReadBgr24(in, std::size_t(w), o);
-    } else if (paletted) {
-      why = ReadPalettedRow(in, w, bpp, palette, paletteSize, o);
-      if (!why.empty()) return why;
-    } else if (easy32) {
-      for (std::uint64_t x = 0; x < w; ++x, in += 4, o += 4) {
-        o[0] = in[2], o[1] = in[1], o[2] = in[0], o[3] = in[3];
-        alphaSeen |= in[3];
-      }
-    } else {
-      alphaSeen |= ReadMaskedRow(in, w, bpp, channels, red, green, blue, alpha, o);
-    }
-  }
-  if (channels == 4 && m.alphaMayBeUnused && alphaSeen == 0)
+  });
+  for (const std::string& why : reasons)
+    if (!why.empty()) return why;
+  const std::uint32_t anyAlpha = alphaSeen[0] | alphaSeen[1];
+  if (channels == 4 && m.alphaMayBeUnused && anyAlpha == 0)
     for (int y = 0; y < out.height; ++y) {
       std::uint8_t* o = out.MutableRow(y);
       for (std::size_t i = 3; i < out.rowBytes; i += 4) o[i] = 255;

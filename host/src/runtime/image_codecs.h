@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ class ByteSource {
   // `n` bytes from `offset`, or null when they are not there. The pointer is
   // good until the next call.
   virtual const std::uint8_t* Get(std::uint64_t offset, std::size_t n) = 0;
+  // Another reader of the same bytes, with pointers of its own, for a second
+  // thread to read from while this one is in use.
+  virtual std::unique_ptr<ByteSource> Another() const = 0;
 };
 
 class MemorySource : public ByteSource {
@@ -37,6 +41,7 @@ class MemorySource : public ByteSource {
   const std::uint8_t* Get(std::uint64_t offset, std::size_t n) override {
     return offset <= size_ && n <= size_ - offset ? bytes_ + offset : nullptr;
   }
+  std::unique_ptr<ByteSource> Another() const override { return std::make_unique<MemorySource>(bytes_, size_); }
 
  private:
   const std::uint8_t* bytes_;

@@ -92,6 +92,8 @@ class FileSource : public image::ByteSource {
     }
     return scratch_.get();
   }
+  // pread keeps no file position, so two readers can share the handle.
+  std::unique_ptr<image::ByteSource> Another() const override { return std::make_unique<FileSource>(fd_, size_); }
 
  private:
   int fd_;
