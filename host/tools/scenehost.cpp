@@ -4,7 +4,7 @@
 //   scenehost [options] COMMAND [ARG...]
 //   scenehost [options] --script FILE
 //   scenehost help COMMAND          (also COMMAND --help)
-//   scenehost view PATH [--port N] [--listen ADDR]   (view_server.h)
+//   scenehost view PATH [--port N] [--listen ADDR]   (view_server.h, loaded through view_launch.h)
 //
 // Exit status: 0 every command succeeded, 1 a command failed, 2 usage error
 // (unknown command or option, unreadable or malformed script), 130 the run
@@ -45,7 +45,7 @@
 #include "runtime.h"
 #include "safe_file.h"
 #include "script_words.h"
-#include "view_server.h"
+#include "view_launch.h"
 
 namespace {
 
@@ -668,10 +668,10 @@ Exit RunWithProgress(host::Runtime& rt, Host& host, LogOutput& log, const Option
 int Main(int argc, char** argv) {
   // `scenehost view PATH ...` serves a viewer instead of running commands.
   if (argc > 2 && std::string(argv[1]) == "help" && std::string(argv[2]) == "view") {
-    return scenehost::RunView({"--help"}, ExecutableDir());  // `scenehost help view`
+    return scenehost::RunViewModule({"--help"}, ExecutableDir());  // `scenehost help view`
   }
   if (argc > 1 && std::string(argv[1]) == "view") {
-    return scenehost::RunView(std::vector<std::string>(argv + 2, argv + argc), ExecutableDir());
+    return scenehost::RunViewModule(std::vector<std::string>(argv + 2, argv + argc), ExecutableDir());
   }
   Options o;
   CLI::App app{"Runs host and plug-in commands on a scene.", "scenehost"};

@@ -90,6 +90,26 @@ std::size_t Occurrences(const std::string& text, const std::string& part) {
 
 }  // namespace
 
+// ---- start-up ----------------------------------------------------------------------
+
+// The HTTP server (and the TLS libraries it brings) is loaded only to serve:
+// every other run starts without it. The loader's own trace says what it
+// loaded.
+TEST(ScenehostStart, TheHttpServerIsLoadedOnlyToServe) {
+  ::setenv("LD_DEBUG", "files", 1);
+  const Result echo = RunEcho({"echo", "1"});
+  const Result view = RunHost({"view", "--help"});
+  ::unsetenv("LD_DEBUG");
+  EXPECT_EQ(echo.code, 0) << echo.err;
+  EXPECT_TRUE(Has(echo.err, "libxsiruntime")) << "no loader trace to read";
+  EXPECT_FALSE(Has(echo.err, "libcpp-httplib"));
+  EXPECT_FALSE(Has(echo.err, "libssl"));
+  EXPECT_EQ(view.code, 0) << view.err;
+  EXPECT_TRUE(Has(view.err, "libscenehost_view.so"));
+  EXPECT_TRUE(Has(view.err, "libcpp-httplib"));
+  EXPECT_TRUE(Has(view.out, "Usage: scenehost view"));
+}
+
 // ---- one command ------------------------------------------------------------------
 
 TEST(ScenehostCommand, PrintsTheReturnValueWithWordsTyped) {
