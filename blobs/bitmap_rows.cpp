@@ -23,8 +23,17 @@ void ForegroundMask::setRun(std::uint64_t* row, std::int32_t first, std::int32_t
 
 void OutlineSweep::add(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
   if (w <= 0 && h <= 0) return;  // draws nothing
-  boxes_.push_back(Box{x, y, w, h});
-  sorted_ = false;
+  const Box box{x, y, w, h};
+  if (!drawing_) {
+    boxes_.push_back(box);
+    sorted_ = false;
+    return;
+  }
+  // Kept in order among the boxes not yet reached; boxes come in blob order,
+  // so this is almost always the end.
+  const auto at = std::upper_bound(boxes_.begin() + static_cast<std::ptrdiff_t>(next_), boxes_.end(), box,
+                                   [](const Box& a, const Box& b) { return a.y < b.y; });
+  boxes_.insert(at, box);
 }
 
 void OutlineSweep::drawRow(std::int32_t y, std::uint8_t* line) {
@@ -32,6 +41,7 @@ void OutlineSweep::drawRow(std::int32_t y, std::uint8_t* line) {
     std::stable_sort(boxes_.begin(), boxes_.end(), [](const Box& a, const Box& b) { return a.y < b.y; });
     sorted_ = true;
   }
+  drawing_ = true;
   while (next_ < boxes_.size() && boxes_[next_].y <= y) active_.push_back(boxes_[next_++]);
   auto green = [line](std::int32_t x) {
     std::uint8_t* p = line + static_cast<std::size_t>(x) * 3;

@@ -40,8 +40,9 @@ class ForegroundMask {
 // drawn into rows handed over in order from row 0.
 class OutlineSweep {
  public:
-  // Corner (x, y), width w and height h, as drawRectangle takes them; boxes
-  // may come in any order, all before the first row is drawn.
+  // Corner (x, y), width w and height h, as drawRectangle takes them. Boxes
+  // may come in any order; once rows are drawn, only boxes starting below
+  // every row drawn so far (y past the last one).
   void add(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h);
 
   // Draws, in green, the parts of every outline on row `y` into `line` (3
@@ -56,6 +57,7 @@ class OutlineSweep {
   std::vector<Box> active_;
   std::size_t next_ = 0;  // first box of boxes_ (sorted by y) not yet active
   bool sorted_ = false;
+  bool drawing_ = false;  // a row has been drawn: boxes_ stays sorted from here
 };
 
 template <class F>

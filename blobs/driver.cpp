@@ -6,6 +6,7 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
@@ -18,6 +19,7 @@
 #include "labelling.h"
 #include "row_labelling.h"
 #include "second_thread.h"
+#include "streamed_bitmap.h"
 
 namespace findspots {
 namespace {
@@ -258,8 +260,8 @@ void RowClassifier::labelRow(std::int32_t width, std::int32_t row, std::uint64_t
   labelMarked(mask, width, labeller);
 }
 
-void RowClassifier::labelRows(std::int32_t width, std::int32_t height, ForegroundMask& mask,
-                              RowLabeller& labeller) const {
+void RowClassifier::labelRows(std::int32_t width, std::int32_t height, ForegroundMask& mask, RowLabeller& labeller,
+                              const std::function<void(std::int32_t)>& settled) const {
   // A large picture read in place has its upper half marked on a second
   // thread while this one marks and labels the lower half; the labelling
   // itself stays in row order here.
@@ -277,10 +279,16 @@ void RowClassifier::labelRows(std::int32_t width, std::int32_t height, Foregroun
     }
   }
   const std::int32_t markedHere = upper.thread.joinable() ? mid : height;
-  for (std::int32_t row = 0; row < markedHere; ++row) labelRow(width, row, mask.row(row), labeller);
+  for (std::int32_t row = 0; row < markedHere; ++row) {
+    labelRow(width, row, mask.row(row), labeller);
+    if (settled) settled(labeller.settledRows());
+  }
   if (markedHere == height) return;
   upper.thread.join();
-  for (std::int32_t row = mid; row < height; ++row) labelMarked(mask.row(row), width, labeller);
+  for (std::int32_t row = mid; row < height; ++row) {
+    labelMarked(mask.row(row), width, labeller);
+    if (settled) settled(labeller.settledRows());
+  }
 }
 
 void RowClassifier::colourRow(std::int32_t width, std::int32_t row, const std::uint64_t* mask,
@@ -365,23 +373,39 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
     Application().LogMessage(L"findSpots: no pixel can be picked, so no blob is found: " +
                                  CString::FromUtf8(unreachable),
                              XSI::siWarningMsg);
+  const RowClassifier classifier(in.image, bounds);
+  // Each row of the bitmap: the foreground's own colours, then the outlines.
+  const RowFill colour = [&](std::int32_t row, std::uint8_t* line) {
+    classifier.colourRow(width, row, mask.row(row), line);
+  };
+  // A large bitmap is made and written while the labelling goes on.
+  std::unique_ptr<StreamedBitmap> streamed;
+  if (worthASecondThread(bmpRowSize(width, 24) * static_cast<std::uint64_t>(height))) {
+    try {
+      streamed = std::make_unique<StreamedBitmap>(width, height, kBitmapName, colour);
+    } catch (const std::system_error&) {
+      // No thread to be had: written after the labelling.
+    }
+  }
   std::wstring text;
   RowLabeller labeller(a.minBlobSize, [&](const RegionSummary& region) {
     BlobRecord blob = measureBlob(region);
     if (a.withElevation) blob.elevation = readElevation(in.elevation, blob.centreX, blob.centreY);
     appendBlobEntry(text, blob);
-    outlines.add(region.minColumn, region.minRow, blob.width, blob.height);
+    if (streamed) streamed->addBox(region.minColumn, region.minRow, blob.width, blob.height);
+    else outlines.add(region.minColumn, region.minRow, blob.width, blob.height);
   });
-  const RowClassifier classifier(in.image, bounds);
-  classifier.labelRows(width, height, mask, labeller);
+  std::function<void(std::int32_t)> settled;
+  if (streamed) settled = [&](std::int32_t rows) { streamed->settle(rows); };
+  classifier.labelRows(width, height, mask, labeller, settled);
   labeller.finish();
 
-  // Each row of the bitmap: the foreground's own colours, then the outlines.
   const BmpWriteResult written =
-      writeBMPRows(width, height, 24, kBitmapName, [&](std::int32_t row, std::uint8_t* line) {
-        classifier.colourRow(width, row, mask.row(row), line);
-        outlines.drawRow(row, line);
-      });
+      streamed ? streamed->finish()
+               : writeBMPRows(width, height, 24, kBitmapName, [&](std::int32_t row, std::uint8_t* line) {
+                   colour(row, line);
+                   outlines.drawRow(row, line);
+                 });
   if (!written.ok)
     Application().LogMessage(L"findSpots: the bitmap was not written: " + CString::FromUtf8(written.reason),
                              XSI::siWarningMsg);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include <xsi_plugin.h>
 
@@ -55,8 +56,10 @@ class RowClassifier {
   void labelRow(std::int32_t width, std::int32_t row, std::uint64_t* mask, RowLabeller& labeller) const;
   // labelRow for every row of an all-clear `mask`, in order; a large
   // picture's upper half is marked on a second thread meanwhile
-  // (second_thread.h). Same mask and same labels either way.
-  void labelRows(std::int32_t width, std::int32_t height, ForegroundMask& mask, RowLabeller& labeller) const;
+  // (second_thread.h). Same mask and same labels either way. After each
+  // row, `settled` (if any) gets the labeller's settledRows().
+  void labelRows(std::int32_t width, std::int32_t height, ForegroundMask& mask, RowLabeller& labeller,
+                 const std::function<void(std::int32_t)>& settled = {}) const;
   // The row as blobs.bmp shows it before outlines, from the mask labelRow
   // marked: 3 bytes a pixel, the pixel's own colour (channelByte of each
   // component, blue green red) for foreground, black otherwise.

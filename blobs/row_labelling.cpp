@@ -100,10 +100,14 @@ void RowLabeller::report(std::uint64_t before) {
 
 void RowLabeller::endRow() {
   std::uint64_t oldestOpen = std::numeric_limits<std::uint64_t>::max();
+  std::int32_t oldestRegion = -1;
   for (Run& run : current_) {
     run.region = find(run.region);
-    oldestOpen = std::min(oldestOpen, regions_[run.region].order);
+    if (regions_[run.region].order < oldestOpen) oldestOpen = regions_[run.region].order, oldestRegion = run.region;
   }
+  // Whatever waits after the report below began after the oldest open
+  // region, so on its first row or later.
+  settled_ = oldestRegion < 0 ? row_ + 1 : regions_[oldestRegion].summary.minRow;
   // A region of the row above that this row did not reach is complete.
   for (const Run& run : previous_) {
     const std::int32_t r = find(run.region);

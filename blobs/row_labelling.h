@@ -37,6 +37,9 @@ class RowLabeller {
   void finish();
 
   std::int32_t blobCount() const { return blobCount_; }
+  // Rows below this one are settled: every region touching them has been
+  // reported or dropped, and none that is still to come reaches them.
+  std::int32_t settledRows() const { return settled_; }
 
  private:
   struct Region {
@@ -64,6 +67,7 @@ class RowLabeller {
   BlobSink onBlob_;
   std::int32_t row_ = 0;
   std::int32_t blobCount_ = 0;
+  std::int32_t settled_ = 0;
   std::uint64_t nextOrder_ = 0;
   std::vector<Region> regions_;
   std::vector<std::int32_t> free_;

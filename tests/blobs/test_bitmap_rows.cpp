@@ -98,3 +98,33 @@ TEST(OutlineSweep, DrawsWhatDrawRectangleDrawsOnAWholeRaster) {
   for (std::int32_t y = 0; y < h; ++y) sweep.drawRow(y, rows.data() + static_cast<std::size_t>(y) * w * 3);
   EXPECT_EQ(rows, whole);
 }
+
+// Boxes handed over while rows are drawn, each starting below every row
+// drawn so far and in any order among themselves, draw what they draw when
+// all come first.
+TEST(OutlineSweep, BoxesAddedWhileDrawingDrawAsIfAddedFirst) {
+  const std::int32_t w = 53, h = 71;
+  Lcg rng{11};
+  struct Box {
+    std::int32_t x, y, w, h;
+  };
+  std::vector<Box> boxes;
+  for (int i = 0; i < 80; ++i) {
+    const auto x = static_cast<std::int32_t>(rng.next(static_cast<std::uint32_t>(w)));
+    const auto y = static_cast<std::int32_t>(rng.next(static_cast<std::uint32_t>(h)));
+    boxes.push_back(Box{x, y, static_cast<std::int32_t>(rng.next(static_cast<std::uint32_t>(w - x))),
+                        static_cast<std::int32_t>(rng.next(static_cast<std::uint32_t>(h - y)))});
+  }
+  std::vector<std::uint8_t> first(static_cast<std::size_t>(w) * h * 3, 0), during = first;
+  OutlineSweep all, some;
+  for (const Box& b : boxes) all.add(b.x, b.y, b.w, b.h);
+  for (std::int32_t y = 0; y < h; ++y) all.drawRow(y, first.data() + static_cast<std::size_t>(y) * w * 3);
+  // Each box is handed over just before its first row (boxes of a row in the
+  // order they were made, which is not sorted).
+  for (std::int32_t y = 0; y < h; ++y) {
+    for (const Box& b : boxes)
+      if (b.y == y) some.add(b.x, b.y, b.w, b.h);
+    some.drawRow(y, during.data() + static_cast<std::size_t>(y) * w * 3);
+  }
+  EXPECT_EQ(during, first);
+}

@@ -4,12 +4,15 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -533,4 +536,65 @@ TEST_F(FindSpotsBadInput, RunningOutOfMemoryIsAnErrorNotACrash) {
   ASSERT_TRUE(WIFEXITED(status)) << "the run crashed (signal " << WTERMSIG(status) << ")";
   EXPECT_EQ(WEXITSTATUS(status), 0);
 #endif
+}
+
+// ---- large pictures on two threads ---------------------------------------------
+
+namespace {
+
+// Runs `body` with the process allowed only CPU `cpu` (one CPU: every step on
+// one thread), then gives the old CPUs back.
+template <class F>
+void OnOneCpu(F&& body) {
+  cpu_set_t old, one;
+  ASSERT_EQ(sched_getaffinity(0, sizeof old, &old), 0);
+  CPU_ZERO(&one);
+  for (int c = 0; c < CPU_SETSIZE; ++c)
+    if (CPU_ISSET(c, &old)) {
+      CPU_SET(c, &one);
+      break;
+    }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  body();
+  ASSERT_EQ(sched_setaffinity(0, sizeof old, &old), 0);
+}
+
+}  // namespace
+
+// A picture over 8 MiB is decoded, marked and written on two threads, and
+// blobs.bmp is made while the labelling goes on. Same text and same bytes as
+// on one CPU, with blobs that keep rows from settling for long: a tall bar
+// open from the first row to the last, touching thin blobs that close early,
+// small blobs that wait behind it, and blobs across the middle row.
+TEST_F(FindSpots, ALargePictureGivesTheSameResultOnTwoThreadsAsOnOne) {
+  const int w = 1800, h = 1700;
+  Picture p(w, h, 20, 20, 20);
+  for (int y = 0; y < h; ++y) p.Set(5, y, 255, 255, 255);  // the tall bar
+  std::uint32_t state = 77u;
+  for (int i = 0; i < 3000; ++i) {
+    state = state * 1664525u + 1013904223u;
+    const int x0 = 8 + static_cast<int>(state >> 9) % (w - 8), y0 = static_cast<int>(state >> 3) % h;
+    const int bw = 1 + static_cast<int>(state % 25), bh = 1 + static_cast<int>((state >> 20) % 40);
+    for (int y = y0; y < std::min(h, y0 + bh); ++y)
+      for (int x = x0; x < std::min(w, x0 + bw); ++x) p.Set(x, y, 255, 255, 255);
+  }
+  for (int y = 0; y < h; y += 97) p.Set(6, y, 255, 255, 255), p.Set(7, y, 255, 255, 255);  // spurs on the bar
+  WriteBmp(p, dir.File("img.bmp"));
+  Args a = White(12);
+  a.imagesPath = dir.Prefix();
+
+  RunResult one;
+  std::vector<std::uint8_t> oneBitmap;
+  OnOneCpu([&] {
+    one = RunFindSpots(a);
+    oneBitmap = ReadBytes(dir.File("blobs.bmp"));
+  });
+  ASSERT_TRUE(one.status.Succeeded()) << one.LogText();
+  std::remove(dir.File("blobs.bmp").c_str());
+  const RunResult two = RunFindSpots(a);
+  ASSERT_TRUE(two.status.Succeeded()) << two.LogText();
+  EXPECT_EQ(two.Text(), one.Text());
+  EXPECT_TRUE(ReadBytes(dir.File("blobs.bmp")) == oneBitmap);
+  const std::string text = one.Text();
+  EXPECT_GT(std::count(text.begin(), text.end(), '#'), 1000);
 }

@@ -1,0 +1,69 @@
+#include "streamed_bitmap.h"
+
+#include <new>
+#include <utility>
+
+namespace findspots {
+
+StreamedBitmap::StreamedBitmap(std::int32_t width, std::int32_t height, std::string fileName, RowFill colour)
+    : width_(width), height_(height), fileName_(std::move(fileName)), colour_(std::move(colour)) {
+  thread_ = std::thread([this] { run(); });
+}
+
+StreamedBitmap::~StreamedBitmap() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandoned_ = true;
+  }
+  settledMore_.notify_all();
+  thread_.join();
+}
+
+void StreamedBitmap::addBox(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  incoming_.push_back(Box{x, y, w, h});
+}
+
+void StreamedBitmap::settle(std::int32_t rows) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (rows <= settled_) return;
+    settled_ = rows;
+  }
+  settledMore_.notify_one();
+}
+
+BmpWriteResult StreamedBitmap::finish() {
+  settle(height_);
+  thread_.join();
+  return result_;
+}
+
+void StreamedBitmap::waitFor(std::int32_t row) {
+  std::vector<Box> boxes;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    settledMore_.wait(lock, [&] { return settled_ > row || abandoned_; });
+    if (abandoned_) throw Abandoned{};
+    boxes.swap(incoming_);
+    known_ = settled_;
+  }
+  for (const Box& b : boxes) outlines_.add(b.x, b.y, b.w, b.h);
+}
+
+void StreamedBitmap::run() {
+  try {
+    result_ = writeBMPRows(width_, height_, 24, fileName_.c_str(), [this](std::int32_t row, std::uint8_t* line) {
+      if (row >= known_) waitFor(row);
+      colour_(row, line);
+      outlines_.drawRow(row, line);
+    });
+  } catch (const Abandoned&) {
+    result_ = BmpWriteResult{false, "the run stopped before the bitmap was complete"};
+  } catch (const std::bad_alloc&) {
+    result_ = BmpWriteResult{false, "not enough memory to write '" + fileName_ + "'"};
+  }
+}
+
+}  // namespace findspots
