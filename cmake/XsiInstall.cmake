@@ -26,7 +26,7 @@ install(TARGETS xsiruntime EXPORT scenehostTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
 # GeoTIFF support, which the runtime loads from its own folder when needed.
 install(TARGETS xsigdal LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
-# `scenehost view`, which scenehost loads from there (its run path) to serve.
+# `scenehost view`, which scenehost loads from beside the runtime to serve.
 install(TARGETS scenehost_view_module LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
 set_target_properties(xsisdk PROPERTIES EXPORT_NAME sdk)
 install(TARGETS xsisdk EXPORT scenehostTargets

@@ -1,5 +1,5 @@
-// How scenehost reaches `scenehost view`: it loads libscenehost_view.so (its
-// own library folder, through its run path) and calls the server there.
+// How scenehost reaches `scenehost view`: it loads libscenehost_view.so (the
+// folder of libxsiruntime.so) and calls the server there.
 #pragma once
 
 #include <filesystem>
