@@ -374,7 +374,7 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
                                  CString::FromUtf8(unreachable),
                              XSI::siWarningMsg);
   const RowClassifier classifier(in.image, bounds);
-  // Each row of the bitmap: the foreground's own colours, then the outlines.
+  // A row of the bitmap before its outlines: the foreground's own colours.
   const RowFill colour = [&](std::int32_t row, std::uint8_t* line) {
     classifier.colourRow(width, row, mask.row(row), line);
   };

@@ -18,6 +18,7 @@
 //   - A folder, another non-regular file and a read-only file are refused.
 //   - The new file keeps an existing file's permissions (and, for root, its
 //     owner); a new one gets 0666 less the umask.
+// One AtomicFile may be used from any thread, one thread at a time.
 // No call throws. On failure `message` names the file and what is wrong;
 // the status is Fail (OutOfMemory when memory ran out, InvalidArgument for
 // bytes at a null pointer) and the file is abandoned: later Write and Commit calls fail until Begin starts again.
