@@ -8,19 +8,6 @@ ForegroundMask::ForegroundMask(std::int32_t width, std::int32_t height)
     : wordsPerRow_((static_cast<std::size_t>(width) + 63) / 64),
       words_(wordsPerRow_ * static_cast<std::size_t>(height), 0) {}
 
-void ForegroundMask::setRun(std::uint64_t* row, std::int32_t first, std::int32_t last) {
-  const std::size_t a = static_cast<std::size_t>(first) / 64, b = static_cast<std::size_t>(last) / 64;
-  const std::uint64_t fromFirst = ~std::uint64_t{0} << (first % 64);
-  const std::uint64_t toLast = ~std::uint64_t{0} >> (63 - last % 64);
-  if (a == b) {
-    row[a] |= fromFirst & toLast;
-    return;
-  }
-  row[a] |= fromFirst;
-  for (std::size_t i = a + 1; i < b; ++i) row[i] = ~std::uint64_t{0};
-  row[b] |= toLast;
-}
-
 void OutlineSweep::add(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
   if (w <= 0 && h <= 0) return;  // draws nothing
   const Box box{x, y, w, h};

@@ -24,8 +24,8 @@ class ForegroundMask {
     return words_.data() + static_cast<std::size_t>(y) * wordsPerRow_;
   }
 
-  // Marks columns first..last (inclusive) of a row.
-  static void setRun(std::uint64_t* row, std::int32_t first, std::int32_t last);
+  // Marks column x of a row.
+  static void set(std::uint64_t* row, std::int32_t x) { row[x >> 6] |= std::uint64_t{1} << (x & 63); }
 
   // Calls f(first, last) for each run of set bits of a row, left to right.
   template <class F>

@@ -6,7 +6,6 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
-#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
@@ -130,12 +129,6 @@ RowClassifier::RowClassifier(const Image& image, const ClassBounds& bounds)
   for (int v = 0; v < 256; ++v) unit_[v] = static_cast<double>(v) / 255.0;  // what GetPixelValue gives
 }
 
-namespace {
-
-void mark(std::uint64_t* mask, std::int32_t x) { mask[x >> 6] |= std::uint64_t{1} << (x & 63); }
-
-}  // namespace
-
 // One row of 8-bit samples read in place: Step bytes a pixel, red at 0, green
 // at G and blue at B (grey: all three at 0).
 template <int Step, int G, int B, bool Colour>
@@ -143,7 +136,7 @@ void RowClassifier::markDirect(std::int32_t width, std::int32_t row, std::int32_
   const std::uint8_t* p = pixels_.Row(row) + static_cast<std::size_t>(from) * Step;
   for (std::int32_t x = from; x < width; ++x, p += Step) {
     const std::uint8_t r = p[0], g = p[G], b = p[B];
-    if (Colour ? tables_.foreground(r, g, b) : isForeground(bounds_, unit_[r], unit_[g], unit_[b])) mark(mask, x);
+    if (Colour ? tables_.foreground(r, g, b) : isForeground(bounds_, unit_[r], unit_[g], unit_[b])) ForegroundMask::set(mask, x);
   }
 }
 
@@ -231,7 +224,7 @@ void RowClassifier::markRow(std::int32_t width, std::int32_t row, std::uint64_t*
     for (std::int32_t x = 0; x < width; ++x) {
       CColor c;
       image_.GetPixelValue(static_cast<float>(x), y, c);
-      if (isForeground(bounds_, c.r, c.g, c.b)) mark(mask, x);
+      if (isForeground(bounds_, c.r, c.g, c.b)) ForegroundMask::set(mask, x);
     }
   }
 }
@@ -366,7 +359,6 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
   const std::int32_t width = static_cast<std::int32_t>(in.image.GetResX());
   const std::int32_t height = static_cast<std::int32_t>(in.image.GetResY());
   ForegroundMask mask(width, height);  // the run's only per-pixel memory: a bit a pixel
-  OutlineSweep outlines;
   const ClassBounds bounds = makeBounds(a.classify);
   const std::string unreachable = unreachableReason(a.classify, bounds);
   if (!unreachable.empty())
@@ -379,33 +371,19 @@ CString detectBlobs(const RunArguments& a, const LoadedInput& in) {
     classifier.colourRow(width, row, mask.row(row), line);
   };
   // A large bitmap is made and written while the labelling goes on.
-  std::unique_ptr<StreamedBitmap> streamed;
-  if (worthASecondThread(bmpRowSize(width, 24) * static_cast<std::uint64_t>(height))) {
-    try {
-      streamed = std::make_unique<StreamedBitmap>(width, height, kBitmapName, colour);
-    } catch (const std::system_error&) {
-      // No thread to be had: written after the labelling.
-    }
-  }
+  StreamedBitmap bitmap(width, height, kBitmapName, colour,
+                        worthASecondThread(bmpRowSize(width, 24) * static_cast<std::uint64_t>(height)));
   std::wstring text;
   RowLabeller labeller(a.minBlobSize, [&](const RegionSummary& region) {
     BlobRecord blob = measureBlob(region);
     if (a.withElevation) blob.elevation = readElevation(in.elevation, blob.centreX, blob.centreY);
     appendBlobEntry(text, blob);
-    if (streamed) streamed->addBox(region.minColumn, region.minRow, blob.width, blob.height);
-    else outlines.add(region.minColumn, region.minRow, blob.width, blob.height);
+    bitmap.addBox(region.minColumn, region.minRow, blob.width, blob.height);
   });
-  std::function<void(std::int32_t)> settled;
-  if (streamed) settled = [&](std::int32_t rows) { streamed->settle(rows); };
-  classifier.labelRows(width, height, mask, labeller, settled);
+  classifier.labelRows(width, height, mask, labeller, [&](std::int32_t rows) { bitmap.settle(rows); });
   labeller.finish();
 
-  const BmpWriteResult written =
-      streamed ? streamed->finish()
-               : writeBMPRows(width, height, 24, kBitmapName, [&](std::int32_t row, std::uint8_t* line) {
-                   colour(row, line);
-                   outlines.drawRow(row, line);
-                 });
+  const BmpWriteResult written = bitmap.finish();
   if (!written.ok)
     Application().LogMessage(L"findSpots: the bitmap was not written: " + CString::FromUtf8(written.reason),
                              XSI::siWarningMsg);

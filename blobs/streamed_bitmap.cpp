@@ -1,13 +1,19 @@
 #include "streamed_bitmap.h"
 
-#include <new>
+#include <system_error>
 #include <utility>
 
 namespace findspots {
 
-StreamedBitmap::StreamedBitmap(std::int32_t width, std::int32_t height, std::string fileName, RowFill colour)
+StreamedBitmap::StreamedBitmap(std::int32_t width, std::int32_t height, std::string fileName, RowFill colour,
+                               bool ownThread)
     : width_(width), height_(height), fileName_(std::move(fileName)), colour_(std::move(colour)) {
-  thread_ = std::thread([this] { run(); });
+  if (!ownThread) return;
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: finish() makes the file.
+  }
 }
 
 StreamedBitmap::~StreamedBitmap() {
@@ -31,12 +37,14 @@ void StreamedBitmap::settle(std::int32_t rows) {
     if (rows <= settled_) return;
     settled_ = rows;
   }
-  settledMore_.notify_one();
+  if (thread_.joinable()) settledMore_.notify_one();
 }
 
 BmpWriteResult StreamedBitmap::finish() {
   settle(height_);
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
+  else run();
+  if (failure_) std::rethrow_exception(failure_);
   return result_;
 }
 
@@ -61,8 +69,8 @@ void StreamedBitmap::run() {
     });
   } catch (const Abandoned&) {
     result_ = BmpWriteResult{false, "the run stopped before the bitmap was complete"};
-  } catch (const std::bad_alloc&) {
-    result_ = BmpWriteResult{false, "not enough memory to write '" + fileName_ + "'"};
+  } catch (...) {
+    failure_ = std::current_exception();  // for finish() to rethrow where the caller can take it
   }
 }
 

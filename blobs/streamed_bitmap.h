@@ -1,16 +1,18 @@
-// blobs.bmp made and written on a thread of its own while the labelling goes
-// on, for a large picture. The labelling hands over each kept blob's box as
-// it reports it and says how many rows are settled (RowLabeller::
-// settledRows: no region still to be reported reaches them); the thread
-// makes each settled row, its colours by `colour` and then the outlines, and
-// writes it through writeBMPRows. The bytes are those writeBMPRows gives
-// after the labelling, only sooner.
+// blobs.bmp made and written while the labelling goes on. The labelling
+// hands over each kept blob's box as it reports it and says how many rows
+// are settled (RowLabeller::settledRows: no region still to be reported
+// reaches them); each settled row is made, its colours by `colour` and then
+// the outlines, and written through writeBMPRows. With a thread of its own
+// (for a large picture) that happens while the labelling goes on; without
+// one, all of it in finish(). The bytes are the same either way.
 //
 // Left unfinished (the labelling failed), the thread stops at the next row
-// it waits for and the file is abandoned: the old blobs.bmp stays.
+// it waits for and the file is abandoned: the old blobs.bmp stays. What the
+// making of the file throws (out of memory) comes out of finish().
 #pragma once
 
 #include <condition_variable>
+#include <exception>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -24,8 +26,8 @@ namespace findspots {
 
 class StreamedBitmap {
  public:
-  // Starts the thread; throws std::system_error when none can be had.
-  StreamedBitmap(std::int32_t width, std::int32_t height, std::string fileName, RowFill colour);
+  // With `ownThread`, starts the thread (without it when none can be had).
+  StreamedBitmap(std::int32_t width, std::int32_t height, std::string fileName, RowFill colour, bool ownThread);
   ~StreamedBitmap();
   StreamedBitmap(const StreamedBitmap&) = delete;
   StreamedBitmap& operator=(const StreamedBitmap&) = delete;
@@ -54,6 +56,7 @@ class StreamedBitmap {
   OutlineSweep outlines_;  // the thread's own
   std::int32_t known_ = 0;  // rows the thread knows are settled, with their boxes taken
   BmpWriteResult result_;
+  std::exception_ptr failure_;
 
   std::mutex mutex_;
   std::condition_variable settledMore_;
@@ -61,7 +64,7 @@ class StreamedBitmap {
   std::int32_t settled_ = 0;
   bool abandoned_ = false;
 
-  std::thread thread_;  // last: started once everything above is made
+  std::thread thread_;  // last: started once everything above is made; none without ownThread
 };
 
 }  // namespace findspots

@@ -29,15 +29,16 @@ bool WriteBehind::put(std::size_t size) {
     if (!failed_ && !write_(buffers_[filling_].data(), size)) failed_ = true;
     return !failed_;
   }
+  bool failed = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     sizes_[filling_] = size;
     queued_[filling_] = true;
     filling_ ^= 1;
+    failed = failed_;
   }
   changed_.notify_all();
-  std::lock_guard<std::mutex> lock(mutex_);
-  return !failed_;
+  return !failed;
 }
 
 void WriteBehind::writerLoop() {

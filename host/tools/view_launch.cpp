@@ -8,24 +8,12 @@
 
 namespace scenehost {
 
-namespace {
-
-// The module lies beside libxsiruntime.so, in the build tree's lib/ and in
-// the installed library folder alike. Found from the runtime's own path
-// rather than by name: a loader search by name would take the run path of
-// whoever calls dlopen, which under a sanitizer's interceptor is not us.
-std::string ModulePath() {
-  Dl_info runtime{};
-  if (!dladdr(reinterpret_cast<void*>(&host::Runtime::Get), &runtime) || !runtime.dli_fname) return kViewModule;
-  const std::string path = runtime.dli_fname;
-  const std::size_t slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kViewModule;
-}
-
-}  // namespace
-
 int RunViewModule(const std::vector<std::string>& args, const std::filesystem::path& executableDir) {
-  const std::string path = ModulePath();
+  // Found beside the runtime rather than by name: a loader search by name
+  // takes the run path of whoever calls dlopen, which under a sanitizer's
+  // interceptor is not us.
+  std::string path = host::BesideRuntime(kViewModule);
+  if (path.empty()) path = kViewModule;
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) {
     const char* why = dlerror();

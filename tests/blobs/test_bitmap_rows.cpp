@@ -46,8 +46,10 @@ TEST(ForegroundMask, RunsComeBackAsTheyWereMarkedAcrossWordEdges) {
       while (x < width) {
         const std::int32_t len = 1 + static_cast<std::int32_t>(rng.next(y % 4 == 0 ? 150 : 6));
         const std::int32_t last = std::min(width - 1, x + len - 1);
-        ForegroundMask::setRun(mask.row(y), x, last);
-        for (std::int32_t i = x; i <= last; ++i) expected[static_cast<std::size_t>(i)] = true;
+        for (std::int32_t i = x; i <= last; ++i) {
+          ForegroundMask::set(mask.row(y), i);
+          expected[static_cast<std::size_t>(i)] = true;
+        }
         x = last + 1 + static_cast<std::int32_t>(rng.next(y % 3 == 0 ? 2 : 70));
       }
       Runs plain;
@@ -63,10 +65,10 @@ TEST(ForegroundMask, RunsComeBackAsTheyWereMarkedAcrossWordEdges) {
 
 TEST(ForegroundMask, FullAndEmptyRows) {
   ForegroundMask mask(130, 2);
-  ForegroundMask::setRun(mask.row(0), 0, 129);
+  for (std::int32_t x = 0; x <= 129; ++x) ForegroundMask::set(mask.row(0), x);
   EXPECT_EQ(runsOf(mask.row(0), 130), (Runs{{0, 129}}));
   EXPECT_TRUE(runsOf(mask.row(1), 130).empty());
-  ForegroundMask::setRun(mask.row(1), 64, 64);
+  ForegroundMask::set(mask.row(1), 64);
   EXPECT_EQ(runsOf(mask.row(1), 130), (Runs{{64, 64}}));
 }
 

@@ -1,6 +1,6 @@
-// StreamedBitmap: the file made on its own thread while rows are settled is
-// the one writeBMPRows makes afterwards, and one left unfinished leaves the
-// old file alone.
+// StreamedBitmap: the file made while rows are settled, on its own thread or
+// in finish(), is the one writeBMPRows makes afterwards, and one left
+// unfinished leaves the old file alone.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -40,18 +40,20 @@ TEST(StreamedBitmap, RowsSettledAsTheLabellingGoesGiveTheFileMadeAfterIt) {
                 sweep.drawRow(row, line);
               }).ok);
 
-  StreamedBitmap streamed(kWidth, kHeight, "streamed.bmp", Colour);
-  std::size_t next = 0;
-  for (std::int32_t row = 0; row < kHeight; ++row) {
-    // A box is handed over by the time its first row is settled.
-    while (next < kBoxes.size() && kBoxes[next].y <= row) {
-      const Box& b = kBoxes[next++];
-      streamed.addBox(b.x, b.y, b.w, b.h);
+  for (bool ownThread : {true, false}) {
+    StreamedBitmap streamed(kWidth, kHeight, "streamed.bmp", Colour, ownThread);
+    std::size_t next = 0;
+    for (std::int32_t row = 0; row < kHeight; ++row) {
+      // A box is handed over by the time its first row is settled.
+      while (next < kBoxes.size() && kBoxes[next].y <= row) {
+        const Box& b = kBoxes[next++];
+        streamed.addBox(b.x, b.y, b.w, b.h);
+      }
+      streamed.settle(row + 1);
     }
-    streamed.settle(row + 1);
+    ASSERT_TRUE(streamed.finish().ok);
+    EXPECT_EQ(ReadBytes(dir.File("streamed.bmp")), ReadBytes(dir.File("after.bmp"))) << ownThread;
   }
-  ASSERT_TRUE(streamed.finish().ok);
-  EXPECT_EQ(ReadBytes(dir.File("streamed.bmp")), ReadBytes(dir.File("after.bmp")));
 }
 
 TEST(StreamedBitmap, LeftUnfinishedItKeepsTheOldFile) {
@@ -59,7 +61,7 @@ TEST(StreamedBitmap, LeftUnfinishedItKeepsTheOldFile) {
   const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
   WriteBytes(dir.File("blobs.bmp"), old);
   {
-    StreamedBitmap streamed(kWidth, kHeight, "blobs.bmp", Colour);
+    StreamedBitmap streamed(kWidth, kHeight, "blobs.bmp", Colour, true);
     streamed.settle(kHeight / 2);
   }
   EXPECT_EQ(ReadBytes(dir.File("blobs.bmp")), old);

@@ -16,6 +16,7 @@
 #include <new>
 
 #include "image_codecs.h"
+#include "runtime.h"
 #include "text.h"
 
 namespace host {
@@ -39,14 +40,11 @@ const RasterModule* LoadRasterModule(std::string& error) {
   static const RasterModule* module = nullptr;
   static std::string failure;
   std::call_once(once, [] {
-    Dl_info self{};
-    if (!dladdr(reinterpret_cast<void*>(&LoadRasterModule), &self) || !self.dli_fname) {
+    const std::string path = BesideRuntime(kRasterModuleFile);
+    if (path.empty()) {
       failure = "cannot find the folder of libxsiruntime.so";
       return;
     }
-    std::string path = self.dli_fname;
-    const std::size_t slash = path.rfind('/');
-    path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kRasterModuleFile;
     // Never unloaded: rasters it made may outlive any owner here.
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

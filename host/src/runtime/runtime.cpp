@@ -1,5 +1,7 @@
 #include "runtime.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <exception>
 #include <new>
@@ -235,6 +237,14 @@ void Runtime::ClearScene() {
 void Runtime::ResetScene() {
   ClearScene();
   journal_.Clear();
+}
+
+std::string BesideRuntime(const std::string& file) {
+  Dl_info self{};
+  if (!dladdr(reinterpret_cast<void*>(&BesideRuntime), &self) || !self.dli_fname) return {};
+  const std::string path = self.dli_fname;
+  const std::size_t slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + file;
 }
 
 }  // namespace host

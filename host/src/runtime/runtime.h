@@ -117,4 +117,9 @@ CStatus WriteObjectParameter(Runtime& rt, SceneObject& obj, const CString& param
 // Registers the host's own commands (commands.cpp); called by the runtime.
 void RegisterHostCommands(Runtime& rt);
 
+// The path of `file` in the folder libxsiruntime.so was loaded from, where
+// the host's own modules lie (the build tree's lib/ or the installed
+// library folder); empty when that folder cannot be found.
+std::string BesideRuntime(const std::string& file);
+
 }  // namespace host
